@@ -1,0 +1,76 @@
+#include "runtime/system/file.h"
+
+#include "runtime/system/platform.h"
+#include "runtime/system/temporary.h"
+
+namespace {
+
+constexpr uint32_t mode_code_mask = 0xFF;
+
+// Stream mode of each code, null for codes that open nothing.
+const char* stream_mode(uint32_t code) {
+    switch (code) {
+        case file_mode_write: return "wb";
+        case file_mode_read: return "rb";
+        case file_mode_read_write: return "r+b";
+        case file_mode_append: return "a";
+        case file_mode_read_append: return "a+";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+File* file_open(Slice path, int64_t mode) {
+    // The path is converted before the mode is looked at, for every code.
+    const char16_t* wide_path = to_wide_cstr(path);
+    const char* mode_text = stream_mode(static_cast<uint32_t>(mode) & mode_code_mask);
+    if (!mode_text || !wide_path) return nullptr;
+    const char16_t* wide_mode = to_wide_cstr(slice_from_cstr(mode_text));
+    if (!wide_mode) return nullptr;
+    return platform_open_wide(wide_path, wide_mode);
+}
+
+bool file_failed(const File* file) { return file == nullptr; }
+
+int32_t file_close(File* file) {
+    if (!file) return -1;
+    return std::fclose(file) == 0 ? 0 : -1;
+}
+
+bool file_seek(File* file, int64_t position) {
+    return file && platform_seek(file, position, SEEK_SET);
+}
+
+int32_t file_end(File* file) { return file && std::feof(file) ? 1 : 0; }
+
+int64_t file_size(File* file) {
+    if (!file) return -1;
+    int64_t here = platform_tell(file);
+    if (here < 0 || !platform_seek(file, 0, SEEK_END)) return -1;
+    int64_t size = platform_tell(file);
+    platform_seek(file, here, SEEK_SET);
+    return size;
+}
+
+uint64_t file_write(File* file, uint64_t count, const void* data) {
+    if (!file || !data || count == 0) return 0;
+    return std::fwrite(data, 1, count, file);
+}
+
+int32_t file_write_byte(File* file, int64_t value) {
+    if (!file) return -1;
+    int result = std::fputc(static_cast<unsigned char>(value), file);
+    return result == EOF ? -1 : result;
+}
+
+uint64_t file_read(File* file, uint64_t count, void* buffer) {
+    if (!file || !buffer || count == 0) return 0;
+    return std::fread(buffer, 1, count, file);
+}
+
+int32_t file_read_byte(File* file) {
+    if (!file) return -1;
+    int result = std::fgetc(file);
+    return result == EOF ? -1 : result;
+}

@@ -1,0 +1,30 @@
+// Text values shared by every module: a Slice borrows bytes (it neither owns nor
+// terminates them) and a SliceArray borrows a run of Slices. No state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct Slice {
+    const char* data;  // first byte; may be null when length is 0
+    int64_t length;    // byte count
+};
+
+struct SliceArray {
+    Slice* items;   // null when count is 0
+    int64_t count;
+};
+
+// A Slice over a string literal, without its terminator.
+template <size_t N>
+constexpr Slice slice_literal(const char (&text)[N]) {
+    return Slice{text, static_cast<int64_t>(N - 1)};
+}
+
+// A Slice over a NUL-terminated string (a null pointer gives the empty Slice).
+inline Slice slice_from_cstr(const char* text) {
+    if (!text) return Slice{nullptr, 0};
+    int64_t length = 0;
+    while (text[length]) ++length;
+    return Slice{text, length};
+}
