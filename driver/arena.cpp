@@ -7,7 +7,8 @@ ConcatArena concat_arena = {};
 
 bool arena_open() {
     concat_arena = {};
-    char* block = static_cast<char*>(std::malloc(arena_block_size));
+    // Zeroed, so the lanes read past a piece never carry indeterminate bytes.
+    char* block = static_cast<char*>(std::calloc(1, arena_block_size + arena_slack));
     if (!block) return false;
     concat_arena.base = block;
     concat_arena.run_block = block;
@@ -15,7 +16,7 @@ bool arena_open() {
     return true;
 }
 
-void arena_release_word() {
+void arena_release_extra() {
     ConcatArena& arena = concat_arena;
     for (int i = 0; i < arena.extra_count; ++i) std::free(arena.extra[i]);
     arena.extra_count = 0;
@@ -23,10 +24,11 @@ void arena_release_word() {
     arena.base = arena.run_block;
     arena.capacity = arena.run_block ? arena_block_size : 0;
     arena.position = 0;
+    arena.last = nullptr;
 }
 
 void arena_close() {
-    arena_release_word();
+    arena_release_extra();
     std::free(concat_arena.run_block);
     concat_arena = {};
 }
@@ -38,7 +40,7 @@ bool arena_grow(int64_t size) {
     int64_t wanted = std::min(std::max(size, 2 * std::max(arena.capacity, arena_block_size)), room);
     char* block = nullptr;
     if (!arena.exhausted && size <= room && arena.extra_count < arena_max_extra_blocks) {
-        block = static_cast<char*>(std::malloc(static_cast<size_t>(wanted)));
+        block = static_cast<char*>(std::calloc(1, static_cast<size_t>(wanted + arena_slack)));
     }
     if (!block) {
         arena.exhausted = true;
@@ -49,6 +51,7 @@ bool arena_grow(int64_t size) {
     arena.base = block;
     arena.capacity = wanted;
     arena.position = 0;
+    arena.last = nullptr;
     return true;
 }
 
@@ -62,5 +65,6 @@ Slice arena_copy(Slice text) {
     char* out = arena.base + offset;
     std::memcpy(out, text.data, static_cast<size_t>(text.length));
     arena.position = offset + text.length;
+    arena.last = out;
     return Slice{out, text.length};
 }

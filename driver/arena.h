@@ -15,6 +15,9 @@ inline constexpr int64_t arena_block_size = 65536;
 inline constexpr int64_t arena_alignment = 8;
 // Most bytes of extra blocks one word may borrow: about 8,700 syllables' worth of joins.
 inline constexpr int64_t arena_word_limit = int64_t{256} << 20;
+// Every block has this many spare bytes past its capacity, so a short piece that lies in
+// the block can be moved as whole 16-byte lanes without reading or writing past it.
+inline constexpr int64_t arena_slack = 32;
 // Extra blocks double from the block size, so the word limit needs at most this many.
 inline constexpr int arena_max_extra_blocks = 16;
 
@@ -22,6 +25,7 @@ struct ConcatArena {
     char* base;         // the block joins go to now
     int64_t capacity;   // its size
     int64_t position;   // offset of its first free byte
+    const char* last;   // the latest copy, which lies in the current block
     char* run_block;    // the run's own block, where every word starts
     char* extra[arena_max_extra_blocks];  // blocks borrowed by the current word
     int extra_count;
@@ -37,8 +41,15 @@ extern ConcatArena concat_arena;
 // Gives back everything the arena holds and zeroes it.
 void arena_close();
 
+// Gives back the blocks a long word borrowed and returns to the run's block.
+void arena_release_extra();
+
 // Gives back the space of the word just written: the next join starts the block again.
-void arena_release_word();
+inline void arena_release_word() {
+    if (concat_arena.extra_count != 0) [[unlikely]] arena_release_extra();
+    concat_arena.position = 0;
+    concat_arena.last = nullptr;
+}
 
 // Moves joins to a fresh block of at least `size` bytes. False (and `exhausted` set)
 // when the word would borrow more than arena_word_limit or the heap refuses.
@@ -48,21 +59,42 @@ void arena_release_word();
 // if it copied. The empty Slice once the arena is exhausted.
 Slice arena_copy(Slice text);
 
+// Copies `piece` (at least one byte) to `out`, which has arena_slack spare bytes after
+// it. The latest copy, usually the word being built, may be read past its end, into
+// its block's own bytes, and so moves as whole 16-byte lanes; table pieces are one or
+// two letters, which two byte moves cover.
+[[gnu::always_inline]] inline void arena_put(char* out, Slice piece, const char* last) {
+    const char* from = piece.data;
+    int64_t length = piece.length;
+    if (length <= 2) {
+        out[0] = from[0];
+        out[length - 1] = from[length - 1];
+    } else if (from == last && length <= arena_slack) {
+        char lanes[arena_slack];
+        std::memcpy(lanes, from, arena_slack);
+        std::memcpy(out, lanes, arena_slack);
+    } else {
+        std::memcpy(out, from, static_cast<size_t>(length));
+    }
+}
+
 // Joins `first` and `second`: either one itself when the other is empty, else a copy of
 // both at the next aligned offset. The empty Slice once the arena is exhausted.
-inline Slice concat(Slice first, Slice second) {
+[[gnu::always_inline]] inline Slice concat(Slice first, Slice second) {
     if (second.length == 0) return first;
     if (first.length == 0) return second;
     ConcatArena& arena = concat_arena;
     int64_t size = first.length + second.length;
     int64_t offset = (arena.position + arena_alignment - 1) & ~(arena_alignment - 1);
-    if (size > arena.capacity - offset) {
+    if (size > arena.capacity - offset) [[unlikely]] {
         if (!arena_grow(size)) return Slice{nullptr, 0};
         offset = 0;
     }
     char* out = arena.base + offset;
-    std::memcpy(out, first.data, static_cast<size_t>(first.length));
-    std::memcpy(out + first.length, second.data, static_cast<size_t>(second.length));
+    const char* last = arena.last;
+    arena_put(out, first, last);
+    arena_put(out + first.length, second, last);
     arena.position = offset + size;
+    arena.last = out;
     return Slice{out, size};
 }

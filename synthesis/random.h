@@ -24,9 +24,10 @@ struct WeightedTable {
 // Sets the state to the first four SplitMix64 outputs for `seed`.
 void seed_random(uint64_t seed);
 
-// One xoshiro256** step.
-inline uint64_t next_random() {
-    uint64_t* s = random_state.s;
+// One xoshiro256** step of `state`. Hot loops step a local copy, which the compiler can
+// keep in registers, and store it back when done.
+[[gnu::always_inline]] inline uint64_t random_step(RandomState& state) {
+    uint64_t* s = state.s;
     auto rotl = [](uint64_t v, int k) { return (v << k) | (v >> (64 - k)); };
     uint64_t result = rotl(s[1] * 5, 7) * 9;
     uint64_t t = s[1] << 17;
@@ -38,6 +39,9 @@ inline uint64_t next_random() {
     s[3] = rotl(s[3], 45);
     return result;
 }
+
+// One step of the program's generator.
+inline uint64_t next_random() { return random_step(random_state); }
 
 // A number uniform in 0..n-1 by rejecting the top (2^64 mod n) draws. A bound of 0 stands
 // for the full 64-bit range: one draw, returned as it is.

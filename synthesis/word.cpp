@@ -1,6 +1,9 @@
 #include "synthesis/word.h"
 
+#include <emmintrin.h>
+
 #include <array>
+#include <utility>
 
 #include "driver/arena.h"
 
@@ -114,11 +117,12 @@ constexpr std::array<Slice, Total> pieces_by_draw(const std::array<Slice, N>& en
     return pieces;
 }
 
-// random_below with a bound known at compile time: the modulo becomes a multiplication.
+// random_below with a bound known at compile time, on a local copy of the generator:
+// the modulo becomes a multiplication and the rejection test a constant compare.
 template <uint64_t N>
-inline uint64_t draw_below() {
+[[gnu::always_inline]] inline uint64_t draw_below(RandomState& rng) {
     for (;;) {
-        uint64_t x = next_random();
+        uint64_t x = random_step(rng);
         uint64_t r = x % N;
         if (x - r <= 0 - N) [[likely]] return r;
     }
@@ -140,6 +144,26 @@ constexpr auto tail_a_by_draw = pieces_by_draw<tail_a_total>(tail_a_entries, tai
 constexpr auto tail_e_by_draw = pieces_by_draw<tail_e_total>(tail_e_entries, tail_e_weights);
 constexpr auto coda_by_draw = pieces_by_draw<coda_total>(coda_entries, coda_weights);
 
+// Both vowel tables side by side by residue modulo 56, a multiple of both totals, so
+// the nucleus class picks a row instead of a branch.
+constexpr uint64_t vowel_residues = vowel_a_total * vowel_e_total;
+
+constexpr std::array<std::array<Slice, vowel_residues>, 2> vowels_by_residue_of() {
+    std::array<std::array<Slice, vowel_residues>, 2> rows{};
+    for (uint64_t r = 0; r < vowel_residues; ++r) {
+        rows[0][r] = vowel_a_by_draw[r % vowel_a_total];
+        rows[1][r] = vowel_e_by_draw[r % vowel_e_total];
+    }
+    return rows;
+}
+constexpr auto vowels_by_residue = vowels_by_residue_of();
+
+// random_below(n) rejects exactly the draws from 2^64 - (2^64 mod n) up; (0 - n) % n is
+// 2^64 mod n in 64-bit arithmetic.
+constexpr uint64_t rejection_limit(uint64_t n) { return 0 - (0 - n) % n; }
+constexpr uint64_t vowel_e_limit = rejection_limit(vowel_e_total);
+static_assert(vowel_a_total == 8, "only the e vowels may reject: 8 divides 2^64");
+
 static_assert(onset_entries.size() == 88 && onset_total == 521);
 static_assert(kind_total == 18 && vowel_a_total == 8 && vowel_e_total == 7);
 static_assert(tail_a_total == 5 && tail_e_total == 10);
@@ -152,38 +176,96 @@ constexpr int64_t kind_with_tail = 2;
 
 constexpr Slice empty_slice = {nullptr, 0};
 
-// The word being built, and whether it is already a copy in the arena rather than a
-// table entry handed back unchanged by concat.
-struct Word {
-    Slice text;
-    bool in_arena;
-};
+// The clean-up looks at a word in two 16-byte lanes; the arena's slack makes them readable.
+constexpr int clean_lane = 16;
+constexpr int64_t clean_span = 2 * clean_lane;
+static_assert(clean_span <= arena_slack);
 
-void join(Word& word, Slice piece, bool piece_in_arena) {
-    if (piece.length > 0) word.in_arena = word.text.length > 0 || piece_in_arena;
-    word.text = concat(word.text, piece);
+// A piece drawn from a table has one or two letters; saying so lets concat's emptiness tests
+// fold away where a table piece is joined.
+[[gnu::always_inline]] inline Slice table_piece(Slice piece) {
+    if (piece.length <= 0 || piece.length > 2) __builtin_unreachable();
+    return piece;
 }
 
-Slice draw_nucleus() {
-    int64_t kind = kind_by_draw[draw_below<kind_total>()];
-    bool e_class = kind & 1;  // kinds 1 and 3 take the e vowels
-    Slice vowel = e_class ? vowel_e_by_draw[draw_below<vowel_e_total>()]
-                          : vowel_a_by_draw[draw_below<vowel_a_total>()];
-    if (kind < kind_with_tail) return vowel;
-    Slice tail = e_class ? tail_e_by_draw[draw_below<tail_e_total>()]
-                         : tail_a_by_draw[draw_below<tail_a_total>()];
-    return concat(vowel, tail);
+// One draw from the a or e vowels. The class is a coin toss that no branch predictor
+// can learn, so one residue modulo 56 serves both totals (8 and 7 divide it) and the
+// class picks the row; only the e vowels can ever reject a draw.
+[[gnu::always_inline]] inline Slice draw_vowel(RandomState& rng, uint64_t e_class) {
+    for (;;) {
+        uint64_t x = random_step(rng);
+        bool rejected = e_class & (x >= vowel_e_limit);
+        if (!rejected) [[likely]] return table_piece(vowels_by_residue[e_class][x % vowel_residues]);
+    }
 }
 
-int64_t draw_syllable_count(int64_t min_syllables, int64_t max_syllables) {
+[[gnu::always_inline]] inline Slice draw_nucleus(RandomState& rng) {
+    int64_t kind = kind_by_draw[draw_below<kind_total>(rng)];
+    uint64_t e_class = kind & 1;  // kinds 1 and 3 take the e vowels
+    Slice vowel = draw_vowel(rng, e_class);
+    if (kind < kind_with_tail) [[likely]] return vowel;
+    Slice tail = e_class ? tail_e_by_draw[draw_below<tail_e_total>(rng)]
+                         : tail_a_by_draw[draw_below<tail_a_total>(rng)];
+    return table_piece(concat(vowel, table_piece(tail)));
+}
+
+[[gnu::always_inline]] inline Slice draw_onset(RandomState& rng) { return table_piece(onset_by_draw[draw_below<onset_total>(rng)]); }
+
+// Ranges of up to this many syllables draw with a divisor known at compile time; the
+// jump on the range size is the same for every word of a run, so it predicts perfectly.
+constexpr uint64_t max_fixed_range = 16;
+
+template <uint64_t... N>
+[[gnu::always_inline]] inline uint64_t draw_small_range(uint64_t size, RandomState& rng,
+                                                        std::integer_sequence<uint64_t, N...>) {
+    uint64_t r = 0;
+    ((size == N + 1 ? (r = draw_below<N + 1>(rng), true) : false) || ...);
+    return r;
+}
+
+[[gnu::always_inline]] inline int64_t draw_syllable_count(int64_t min_syllables, int64_t max_syllables,
+                                                          RandomState& rng) {
     if (min_syllables >= max_syllables) return min_syllables;
     // The range size wraps to 0 for the full 64-bit range; random_below takes 0 as that.
     uint64_t size = static_cast<uint64_t>(max_syllables) - static_cast<uint64_t>(min_syllables) + 1;
-    return static_cast<int64_t>(static_cast<uint64_t>(min_syllables) + random_below(size));
+    uint64_t offset;
+    if (size - 1 < max_fixed_range) {
+        offset = draw_small_range(size, rng, std::make_integer_sequence<uint64_t, max_fixed_range>{});
+    } else {
+        random_state = rng;
+        offset = random_below(size);
+        rng = random_state;
+    }
+    return static_cast<int64_t>(static_cast<uint64_t>(min_syllables) + offset);
+}
+
+// Bits marking letters among the first `length` of a word that the clean-up must visit.
+struct CleanMarks {
+    uint32_t replaceable;  // an s or a k: each costs a draw
+    uint32_t doubled;      // equal to the letter before it
+};
+
+// Reads 32 bytes, which the arena's slack guarantees for a word it has just written.
+[[gnu::always_inline]] inline CleanMarks letters_to_clean(const char* letters, int64_t length) {
+    const __m128i s = _mm_set1_epi8('s'), k = _mm_set1_epi8('k');
+    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(letters));
+    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(letters + clean_lane));
+    // The letter before each one; before the first there is none (0 matches no letter).
+    __m128i low_before = _mm_slli_si128(low, 1);
+    __m128i high_before = _mm_or_si128(_mm_slli_si128(high, 1), _mm_srli_si128(low, clean_lane - 1));
+    auto bits = [](__m128i low_lane, __m128i high_lane) {
+        return static_cast<uint32_t>(_mm_movemask_epi8(low_lane)) |
+               static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(high_lane))) << clean_lane;
+    };
+    uint64_t in_word = (uint64_t{1} << length) - 1;
+    uint64_t replaceable = bits(_mm_or_si128(_mm_cmpeq_epi8(low, s), _mm_cmpeq_epi8(low, k)),
+                                _mm_or_si128(_mm_cmpeq_epi8(high, s), _mm_cmpeq_epi8(high, k)));
+    uint64_t doubled = bits(_mm_cmpeq_epi8(low, low_before), _mm_cmpeq_epi8(high, high_before));
+    return CleanMarks{static_cast<uint32_t>(replaceable & in_word), static_cast<uint32_t>(doubled & in_word)};
 }
 
 // Collapses runs of one letter and turns each kept s into c, and k into q, one time in 64.
-Slice clean_up(Slice word) {
+[[gnu::always_inline]] inline Slice clean_up_letters(Slice word, RandomState& rng) {
     // The word lies in the arena, which the run owns and may rewrite.
     char* letters = const_cast<char*>(word.data);
     char previous = 0;
@@ -194,10 +276,52 @@ Slice clean_up(Slice word) {
         previous = letter;
         letters[kept++] = letter;
         if (letter == 's' || letter == 'k') {
-            if (draw_below<replacement_odds>() == 0) letters[kept - 1] = letter == 's' ? 'c' : 'q';
+            if (draw_below<replacement_odds>(rng) == 0) letters[kept - 1] = letter == 's' ? 'c' : 'q';
         }
     }
     return Slice{letters, kept};
+}
+
+// The same clean-up, visiting only the s and k of a short word without doubled letters,
+// which is nearly every word.
+[[gnu::always_inline]] inline Slice clean_up(Slice word, RandomState& rng) {
+    if (word.length == 0) return word;
+    if (word.length > clean_span) return clean_up_letters(word, rng);
+    CleanMarks marks = letters_to_clean(word.data, word.length);
+    if (marks.doubled != 0) [[unlikely]] return clean_up_letters(word, rng);
+    char* letters = const_cast<char*>(word.data);
+    for (uint32_t rest = marks.replaceable; rest != 0; rest &= rest - 1) {
+        int i = __builtin_ctz(rest);
+        if (draw_below<replacement_odds>(rng) == 0) letters[i] = letters[i] == 's' ? 'c' : 'q';
+    }
+    return word;
+}
+
+// The syllables, coda and clean-up of one word, drawing from `rng`.
+[[gnu::always_inline]] inline Slice assemble(int64_t count, RandomState& rng) {
+    bool first_without_onset = draw_below<flag_odds>(rng) == 0;
+    bool with_coda = draw_below<flag_odds>(rng) == 0;
+    Slice coda = with_coda ? table_piece(coda_by_draw[draw_below<coda_total>(rng)]) : empty_slice;
+
+    Slice word = empty_slice;
+    if (count >= 1) {
+        Slice onset = first_without_onset ? empty_slice : draw_onset(rng);
+        word = concat(onset, draw_nucleus(rng));
+    }
+    for (int64_t j = 1; j < count; ++j) {
+        Slice onset = draw_onset(rng);
+        Slice nucleus = draw_nucleus(rng);
+        word = concat(concat(word, onset), nucleus);
+        if (concat_arena.exhausted) [[unlikely]] return empty_slice;
+    }
+    word = concat(word, coda);
+    // Every join of two pieces lands in the arena, and so does a two-letter nucleus; what
+    // is left as a table entry is a lone vowel or a lone coda. It is copied so the
+    // clean-up never writes into a table.
+    bool table_entry = word.length == 1 || (count <= 0 && word.length > 0);
+    if (table_entry) word = arena_copy(word);
+    if (concat_arena.exhausted) [[unlikely]] return empty_slice;
+    return clean_up(word, rng);
 }
 
 }  // namespace
@@ -211,23 +335,9 @@ const WeightedTable tail_table_e = {tail_e_entries.data(), tail_e_weights.data()
 const WeightedTable coda_table = {coda_entries.data(), coda_weights.data(), coda_entries.size()};
 
 Slice make_word(int64_t min_syllables, int64_t max_syllables) {
-    int64_t count = draw_syllable_count(min_syllables, max_syllables);
-    bool first_without_onset = draw_below<flag_odds>() == 0;
-    bool with_coda = draw_below<flag_odds>() == 0;
-    Slice coda = with_coda ? coda_by_draw[draw_below<coda_total>()] : empty_slice;
-
-    Word word = {};
-    for (int64_t j = 0; j < count; ++j) {
-        Slice onset = j == 0 && first_without_onset ? empty_slice : onset_by_draw[draw_below<onset_total>()];
-        Slice nucleus = draw_nucleus();
-        join(word, onset, false);
-        // Vowels are single letters: a two-letter nucleus is a join of vowel and tail.
-        join(word, nucleus, nucleus.length > 1);
-        if (concat_arena.exhausted) return empty_slice;
-    }
-    join(word, coda, false);
-    // A lone table entry is copied so the clean-up never writes into a table.
-    if (word.text.length > 0 && !word.in_arena) word.text = arena_copy(word.text);
-    if (concat_arena.exhausted) return empty_slice;
-    return clean_up(word.text);
+    RandomState rng = random_state;
+    int64_t count = draw_syllable_count(min_syllables, max_syllables, rng);
+    Slice word = assemble(count, rng);
+    random_state = rng;
+    return word;
 }
