@@ -1,0 +1,195 @@
+// The command line, run as a subprocess: exit status, standard output, the output file.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string seed_one_words =
+    "wywaxu\npavnex\nmefego\ndimekokferek\nmimfligimuf\nwywodegak\npsu\nivykojdu\nvyst\nefubawy\n";
+
+std::string header(const std::string& count, const std::string& seed) {
+    return "generating " + count + " words\nseed " + seed + "\n----------\n";
+}
+
+std::string report(const std::string& counts_by_letter) {
+    // counts_by_letter: 26 numbers separated by spaces.
+    std::string out = "frequencies\n-----------\n";
+    size_t start = 0;
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        size_t end = counts_by_letter.find(' ', start);
+        out += std::string(1, letter) + ": " + counts_by_letter.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    return out;
+}
+
+TEST(RunTest, WordsForASeed) {
+    ProcessResult result = run_wordgen({"-r", "1", "-w", "10"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, header("10", "1") + seed_one_words);
+}
+
+TEST(RunTest, DefaultsAndTheClockSeed) {
+    ProcessResult result = run_wordgen({});
+    EXPECT_EQ(result.status, 0);
+    ASSERT_EQ(result.output.rfind("generating 64 words\nseed ", 0), 0u);
+    size_t lines = 0;
+    for (char c : result.output) lines += c == '\n';
+    EXPECT_EQ(lines, 3u + 64u);
+    // The clock is the seed: the same reading gives the same words.
+    std::string seed = result.output.substr(25, result.output.find('\n', 25) - 25);
+    ProcessResult again = run_wordgen({"-r", seed});
+    EXPECT_EQ(again.output, result.output);
+}
+
+TEST(RunTest, OddCountsAndSeeds) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string expected_header;
+        size_t word_lines;
+    };
+    const Case cases[] = {
+        {{"-w", "0", "-r", "3"}, header("0", "3"), 0},
+        {{"-w", "-3", "-r", "3"}, header("18446744073709551613", "3"), 0},
+        {{"-w", "12abc", "-r", "3"}, header("12", "3"), 12},
+        {{"-w", "abc", "-r", "3"}, header("0", "3"), 0},
+        {{"-r", "-1", "-w", "2"}, header("2", "18446744073709551615"), 2},
+        {{"-w", "5", "-w", "7", "-r", "0"}, header("7", "0"), 7},
+        {{"-wx", "3", "-r", "0"}, header("3", "0"), 3},
+        {{"--w", "3", "-r", "0"}, header("64", "0"), 64},
+    };
+    for (const Case& c : cases) {
+        ProcessResult result = run_wordgen(c.arguments);
+        EXPECT_EQ(result.status, 0);
+        ASSERT_EQ(result.output.substr(0, c.expected_header.size()), c.expected_header);
+        size_t lines = 0;
+        for (char ch : result.output.substr(c.expected_header.size())) lines += ch == '\n';
+        EXPECT_EQ(lines, c.word_lines) << c.expected_header;
+    }
+}
+
+TEST(RunTest, EmptyWordsStillGetTheirLine) {
+    ProcessResult result = run_wordgen({"-r", "4", "-w", "30", "-s", "0", "0"});
+    EXPECT_EQ(result.status, 0);
+    std::string words = result.output.substr(header("30", "4").size());
+    size_t lines = 0, empty = 0;
+    for (size_t i = 0; i < words.size(); ++i) {
+        lines += words[i] == '\n';
+        empty += words[i] == '\n' && (i == 0 || words[i - 1] == '\n');
+    }
+    EXPECT_EQ(lines, 30u);
+    EXPECT_GT(empty, 10u);
+}
+
+TEST(RunTest, WordsGoToTheOutputFileOnly) {
+    TemporaryFolder folder;
+    std::string path = folder.file("words.txt");
+    ProcessResult result = run_wordgen({"-r", "1", "-w", "10", "-o", path});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, header("10", "1"));
+    EXPECT_EQ(read_file(path), seed_one_words);
+
+    // No words: the file is created, or emptied, all the same.
+    write_file(path, "old contents");
+    result = run_wordgen({"-w", "0", "-o", path, "-r", "2"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(read_file(path), "");
+}
+
+TEST(RunTest, AnOptionAsThePathOfAnother) {
+    // "-o -f" writes to a file named -f and turns the report on as well.
+    TemporaryFolder folder;
+    char* current = get_current_dir_name();
+    std::string old_directory = current;
+    free(current);
+    ASSERT_EQ(chdir(folder.path.c_str()), 0);
+    ProcessResult result = run_wordgen({"-r", "1", "-w", "10", "-o", "-f"});
+    ASSERT_EQ(chdir(old_directory.c_str()), 0);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(read_file(folder.file("-f")), seed_one_words);
+    EXPECT_NE(result.output.find("frequencies\n-----------\na: "), std::string::npos);
+}
+
+TEST(RunTest, AnOutputFileThatCannotBeOpened) {
+    TemporaryFolder folder;
+    std::string path = folder.file("missing/words.txt");
+    ProcessResult result = run_wordgen({"-r", "5", "-w", "3", "-o", path, "-f", "-p"}, "\n");
+    EXPECT_EQ(result.status, 1);
+    // No words, no report and no pause follow the message.
+    EXPECT_EQ(result.output, header("3", "5") + "could not open file: " + path + "\n");
+}
+
+TEST(RunTest, AnOutputFileThatCannotBeWritten) {
+    ProcessResult result = run_wordgen({"-r", "5", "-w", "100000", "-o", "/dev/full", "-f"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, header("100000", "5") + "could not write file: /dev/full\n");
+}
+
+TEST(RunTest, FrequencyReport) {
+    ProcessResult result = run_wordgen({"-r", "1", "-w", "10", "-f"});
+    EXPECT_EQ(result.status, 0);
+    // The letters of the ten words of seed 1.
+    EXPECT_EQ(result.output, header("10", "1") + seed_one_words +
+                                 report("4 1 0 3 8 5 3 0 5 1 5 1 5 1 4 2 0 1 2 1 5 3 5 2 5 0"));
+    result = run_wordgen({"-r", "1", "-w", "0", "-f"});
+    EXPECT_EQ(result.output, header("0", "1") + report("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"));
+}
+
+TEST(RunTest, FrequencyReportCountsTheFileWords) {
+    TemporaryFolder folder;
+    ProcessResult to_file = run_wordgen({"-r", "1", "-w", "10", "-f", "-o", folder.file("w")});
+    EXPECT_EQ(to_file.output,
+              header("10", "1") + report("4 1 0 3 8 5 3 0 5 1 5 1 5 1 4 2 0 1 2 1 5 3 5 2 5 0"));
+}
+
+TEST(RunTest, PauseWaitsForALineOrTheEndOfInput) {
+    const std::string expected = header("1", "1") + "wywaxu\npress enter to continue...";
+    struct Case {
+        std::string input;
+    };
+    for (const Case& c : {Case{"\n"}, Case{"some text\nmore\n"}, Case{""}, Case{"no line feed"}}) {
+        ProcessResult result = run_wordgen({"-r", "1", "-w", "1", "-p"}, c.input);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, expected) << "input \"" << c.input << '"';
+    }
+}
+
+TEST(RunTest, StandardOutputThatCannotBeWritten) {
+    int status = std::system((std::string(WORDGEN_BINARY) + " -w 1000 > /dev/full").c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+TEST(RunTest, HugeWordsWorkInBoundedMemoryOrStop) {
+    ProcessResult big = run_wordgen({"-r", "2", "-w", "2", "-s", "3000", "3000"});
+    EXPECT_EQ(big.status, 0);
+    size_t first_line = big.output.find('\n', header("2", "2").size());
+    EXPECT_GE(first_line - header("2", "2").size(), 3000u);
+
+    ProcessResult too_big = run_wordgen({"-r", "2", "-w", "2", "-s", "20000", "20000"});
+    EXPECT_EQ(too_big.status, 1);
+    EXPECT_EQ(too_big.output, header("2", "2") + "word too long for memory\n");
+}
+
+TEST(RunTest, SyllableRangesHaveTheirLengths) {
+    for (int n : {1, 2, 3, 7}) {
+        std::string count = std::to_string(n);
+        ProcessResult result = run_wordgen({"-r", "9", "-w", "500", "-s", count, count});
+        std::string words = result.output.substr(header("500", "9").size());
+        size_t start = 0;
+        for (size_t end; (end = words.find('\n', start)) != std::string::npos; start = end + 1) {
+            size_t length = end - start;
+            ASSERT_GE(length, static_cast<size_t>(n));
+            ASSERT_LE(length, static_cast<size_t>(4 * n + 2));
+        }
+    }
+}
+
+}  // namespace

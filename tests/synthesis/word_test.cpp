@@ -1,0 +1,246 @@
+#include "synthesis/word.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/arena.h"
+
+namespace {
+
+// ---- A literal rendering of the assembly rules, for comparison --------------------
+// Built from the public tables and pick_weighted alone, with std::string joins, so it
+// shares nothing with the fast path but the generator.
+
+std::string entry_of(const WeightedTable& table) {
+    Slice piece = table.entries[pick_weighted(table.weights, table.count)];
+    return std::string(piece.data, static_cast<size_t>(piece.length));
+}
+
+std::string reference_word(int64_t min_syllables, int64_t max_syllables) {
+    int64_t count = min_syllables;
+    if (min_syllables < max_syllables) {
+        uint64_t size = static_cast<uint64_t>(max_syllables) - static_cast<uint64_t>(min_syllables) + 1;
+        count = static_cast<int64_t>(static_cast<uint64_t>(min_syllables) + random_below(size));
+    }
+    bool first_without_onset = random_below(3) == 0;
+    bool with_coda = random_below(3) == 0;
+    std::string coda = with_coda ? entry_of(coda_table) : "";
+    std::string word;
+    for (int64_t j = 0; j < count; ++j) {
+        std::string onset = j == 0 && first_without_onset ? "" : entry_of(onset_table);
+        int64_t kind = pick_weighted(nucleus_kind_table.weights, nucleus_kind_table.count);
+        std::string nucleus = entry_of(kind % 2 == 0 ? vowel_table_a : vowel_table_e);
+        if (kind >= 2) nucleus += entry_of(kind == 2 ? tail_table_a : tail_table_e);
+        word += onset + nucleus;
+    }
+    word += coda;
+    std::string cleaned;
+    char previous = 0;
+    for (char letter : word) {
+        if (letter == previous) continue;
+        previous = letter;
+        char written = letter;
+        if ((letter == 's' || letter == 'k') && random_below(64) == 0) written = letter == 's' ? 'c' : 'q';
+        cleaned += written;
+    }
+    return cleaned;
+}
+
+struct ArenaScope {
+    ArenaScope() { EXPECT_TRUE(arena_open()); }
+    ~ArenaScope() { arena_close(); }
+};
+
+std::vector<std::string> words(uint64_t seed, int64_t min_syllables, int64_t max_syllables, int n) {
+    ArenaScope arena;
+    seed_random(seed);
+    std::vector<std::string> result;
+    for (int i = 0; i < n; ++i) {
+        Slice word = make_word(min_syllables, max_syllables);
+        result.emplace_back(word.data ? std::string(word.data, static_cast<size_t>(word.length)) : "");
+        arena_release_word();
+    }
+    return result;
+}
+
+bool same_state(const RandomState& a, const RandomState& b) {
+    for (int i = 0; i < 4; ++i) {
+        if (a.s[i] != b.s[i]) return false;
+    }
+    return true;
+}
+
+// ---- Known words --------------------------------------------------------------------
+
+TEST(WordTest, KnownWordsForKnownSeeds) {
+    struct Case {
+        uint64_t seed;
+        int64_t min_syllables, max_syllables;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {1, 1, 5, {"wywaxu", "pavnex", "mefego", "dimekokferek", "mimfligimuf", "wywodegak", "psu",
+                   "ivykojdu", "vyst", "efubawy"}},
+        {0, 1, 1, {"war", "dle", "ir", "fle", "di"}},
+        {12, 1, 5, {"zla", "belcwi", "o", "xjazlonywonot", "dwigedunhersik"}},
+        {56, 1, 5, {"joboprapalas"}},  // assembled with "ll", which the clean-up collapses
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(words(c.seed, c.min_syllables, c.max_syllables, static_cast<int>(c.expected.size())), c.expected)
+            << "seed " << c.seed;
+    }
+}
+
+// ---- The fast path against the literal rules -------------------------------------------
+
+TEST(WordTest, MatchesTheLiteralRulesForManySeedsAndRanges) {
+    struct Range {
+        int64_t min_syllables, max_syllables;
+    };
+    const Range ranges[] = {{1, 5}, {1, 1}, {0, 0}, {-4, -1}, {5, 2}, {0, 3}, {-2, 6}, {2, 17}, {1, 16},
+                            {7, 7}, {12, 30}, {3, 3}, {INT64_MIN, INT64_MIN + 3}};
+    ArenaScope arena;
+    for (const Range& range : ranges) {
+        for (uint64_t seed = 0; seed < 40; ++seed) {
+            seed_random(seed * 7919 + 1);
+            RandomState start = random_state;
+            std::vector<std::string> fast;
+            for (int i = 0; i < 50; ++i) {
+                Slice word = make_word(range.min_syllables, range.max_syllables);
+                fast.emplace_back(word.data ? std::string(word.data, static_cast<size_t>(word.length)) : "");
+                arena_release_word();
+            }
+            RandomState fast_end = random_state;
+            random_state = start;
+            for (int i = 0; i < 50; ++i) {
+                ASSERT_EQ(fast[i], reference_word(range.min_syllables, range.max_syllables))
+                    << "seed " << seed * 7919 + 1 << " range " << range.min_syllables << ".."
+                    << range.max_syllables << " word " << i;
+            }
+            // The same number of draws, in the same order.
+            ASSERT_TRUE(same_state(fast_end, random_state));
+        }
+    }
+}
+
+// ---- Shapes -------------------------------------------------------------------------
+
+TEST(WordTest, LettersAndLengthsStayWithinTheirBounds) {
+    ArenaScope arena;
+    for (int64_t n = 1; n <= 12; ++n) {
+        seed_random(static_cast<uint64_t>(n) * 104729);
+        for (int i = 0; i < 2000; ++i) {
+            Slice word = make_word(n, n);
+            ASSERT_GE(word.length, n);
+            ASSERT_LE(word.length, 4 * n + 2);
+            for (int64_t k = 0; k < word.length; ++k) ASSERT_TRUE(word.data[k] >= 'a' && word.data[k] <= 'z');
+            arena_release_word();
+        }
+    }
+}
+
+TEST(WordTest, NoSyllablesGivesEmptyOrALoneCoda) {
+    ArenaScope arena;
+    seed_random(2024);
+    int empty = 0, total = 3000;
+    for (int i = 0; i < total; ++i) {
+        Slice word = make_word(0, 0);
+        if (word.length == 0) {
+            ++empty;
+        } else {
+            ASSERT_LE(word.length, 2);
+            // A lone coda is copied into the arena, never handed back as a table entry.
+            ASSERT_GE(word.data, concat_arena.base);
+            ASSERT_LT(word.data, concat_arena.base + concat_arena.capacity);
+        }
+        arena_release_word();
+    }
+    EXPECT_NEAR(static_cast<double>(empty) / total, 2.0 / 3.0, 0.05);
+}
+
+TEST(WordTest, CleanUpNeverWritesIntoTheTables) {
+    // Thousands of words with their replacements must leave every table entry as it was.
+    std::vector<std::string> before;
+    for (int64_t i = 0; i < onset_table.count; ++i) {
+        before.emplace_back(onset_table.entries[i].data, static_cast<size_t>(onset_table.entries[i].length));
+    }
+    words(77, 0, 3, 20000);
+    for (int64_t i = 0; i < onset_table.count; ++i) {
+        ASSERT_EQ(std::string(onset_table.entries[i].data, static_cast<size_t>(onset_table.entries[i].length)),
+                  before[static_cast<size_t>(i)]);
+    }
+}
+
+TEST(WordTest, TablesHaveTheirTotals) {
+    auto total = [](const WeightedTable& t) {
+        int64_t sum = 0;
+        for (int64_t i = 0; i < t.count; ++i) sum += t.weights[i];
+        return sum;
+    };
+    EXPECT_EQ(total(onset_table), 521);
+    EXPECT_EQ(total(nucleus_kind_table), 18);
+    EXPECT_EQ(total(vowel_table_a), 8);
+    EXPECT_EQ(total(vowel_table_e), 7);
+    EXPECT_EQ(total(tail_table_a), 5);
+    EXPECT_EQ(total(tail_table_e), 10);
+    EXPECT_EQ(total(coda_table), 137);
+    EXPECT_EQ(onset_table.count, 88);
+    EXPECT_EQ(coda_table.count, 20);
+}
+
+TEST(WordTest, ReplacementLettersAppearOnlyInPlaceOfSAndK) {
+    // c and q never come from a table; over many words both must appear, at about
+    // one s or k in 64.
+    int64_t c = 0, q = 0, s = 0, k = 0;
+    for (const std::string& word : words(99, 1, 5, 100000)) {
+        for (char letter : word) {
+            c += letter == 'c', q += letter == 'q', s += letter == 's', k += letter == 'k';
+        }
+    }
+    EXPECT_GT(c, 0);
+    EXPECT_GT(q, 0);
+    EXPECT_NEAR(static_cast<double>(c) / (c + s), 1.0 / 64, 0.005);
+    EXPECT_NEAR(static_cast<double>(q) / (q + k), 1.0 / 64, 0.006);
+}
+
+// ---- Limits -------------------------------------------------------------------------
+
+TEST(WordTest, VeryLongWordsBorrowBlocksAndComeOutTheSame) {
+    // 400 syllables need far more than the run's 64 KiB block.
+    ArenaScope arena;
+    seed_random(5);
+    RandomState start = random_state;
+    Slice word = make_word(400, 400);
+    ASSERT_FALSE(concat_arena.exhausted);
+    EXPECT_GT(concat_arena.extra_count, 0);
+    std::string fast(word.data, static_cast<size_t>(word.length));
+    arena_release_word();
+    EXPECT_EQ(concat_arena.extra_count, 0);
+    random_state = start;
+    EXPECT_EQ(fast, reference_word(400, 400));
+}
+
+TEST(WordTest, TheFullRangeDrawsOneRawNumberForTheCount) {
+    // The range size wraps to 0: the count is the minimum plus one raw draw. Its sign
+    // decides between an empty word and one the arena cannot hold; neither may crash.
+    ArenaScope arena;
+    for (uint64_t seed = 0; seed < 6; ++seed) {
+        seed_random(seed);
+        RandomState copy = random_state;
+        int64_t count = static_cast<int64_t>(static_cast<uint64_t>(INT64_MIN) + random_step(copy));
+        Slice word = make_word(INT64_MIN, INT64_MAX);
+        if (count <= 0) {
+            EXPECT_FALSE(concat_arena.exhausted);
+            EXPECT_LE(word.length, 2);
+        } else {
+            EXPECT_TRUE(concat_arena.exhausted);
+            EXPECT_EQ(word.length, 0);
+        }
+        arena_close();
+        ASSERT_TRUE(arena_open());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#include "test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#ifndef WORDGEN_BINARY
+#define WORDGEN_BINARY "wordgen"
+#endif
+
+namespace {
+
+void write_all(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+ProcessResult run_wordgen(const std::vector<std::string>& arguments, const std::string& input) {
+    int in_pipe[2], out_pipe[2];
+    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) return {-1, ""};
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(in_pipe[0], 0);
+        dup2(out_pipe[1], 1);
+        close(in_pipe[0]), close(in_pipe[1]), close(out_pipe[0]), close(out_pipe[1]);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(WORDGEN_BINARY));
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(WORDGEN_BINARY, argv.data());
+        _exit(127);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    // Inputs are small; the child reads them before it writes much.
+    write_all(in_pipe[1], input);
+    close(in_pipe[1]);
+    std::string output;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(out_pipe[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        output.append(buffer, static_cast<size_t>(n));
+    }
+    close(out_pipe[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TemporaryFolder::TemporaryFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/wordgen-test-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    path = mkdtemp(name.data()) ? name.data() : "";
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void write_file(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}

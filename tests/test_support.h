@@ -1,0 +1,39 @@
+// Helpers shared by the test programs: capturing standard output and running wordgen.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Everything `action` writes to standard output, byte for byte.
+template <typename Action>
+std::string capture_stdout(Action&& action) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    action();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+struct ProcessResult {
+    int status;          // exit status, or -1 when the process did not exit normally
+    std::string output;  // its standard output
+};
+
+// Runs the wordgen executable with `arguments`, feeding `input` to its standard input
+// (closed after it), and collects its standard output and exit status.
+ProcessResult run_wordgen(const std::vector<std::string>& arguments, const std::string& input = "");
+
+// A fresh empty folder under the system's temporary folder, removed by the destructor.
+struct TemporaryFolder {
+    std::string path;
+    TemporaryFolder();
+    ~TemporaryFolder();
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+// The whole content of a file, or "<missing>" when it cannot be read.
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
