@@ -42,6 +42,6 @@ double math_fract(double x, double* whole);
 [[nodiscard]] double math_atanh(double x);
 // x times 2 to the power of n's low 32 bits, read as a signed exponent.
 [[nodiscard]] double math_ldexp(double x, int64_t n);
-// The mantissa m, magnitude in [0.5, 1), with x = m * 2^e and e stored in `exponent`,
-// which must not be null; 0 gives 0 and exponent 0.
+// The mantissa m, magnitude in [0.5, 1), with x = m * 2^e and e stored in `exponent`
+// (dropped when null); 0 gives 0 and exponent 0.
 double math_frexp(double x, int32_t* exponent);

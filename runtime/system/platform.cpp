@@ -195,6 +195,8 @@ constexpr size_t kernel_copy_request = size_t{1} << 30;
 // Block of a copy through user memory: coreutils measured 128 KiB as the point past
 // which larger blocks stop paying.
 constexpr size_t copy_block_bytes = 128 * 1024;
+// A mode's permission, set-id and sticky bits: what a moved file keeps.
+constexpr mode_t permission_bits = 07777;
 // The shell system() starts.
 constexpr const char* shell_path = "/bin/sh";
 
@@ -292,13 +294,13 @@ bool copy_descriptor(int from, int to) {
 bool move_file_by_copy(const char* old_path, const char* new_path, const struct stat& status) {
     int from = open(old_path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (from < 0) return false;
-    int to = open(new_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777);
+    int to = open(new_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & permission_bits);
     if (to < 0) {
         close(from);
         return false;
     }
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    bool copied = copy_descriptor(from, to) && fchmod(to, status.st_mode & 07777) == 0;
+    bool copied = copy_descriptor(from, to) && fchmod(to, status.st_mode & permission_bits) == 0;
     copied = futimens(to, times) == 0 && copied;
     copied = close(to) == 0 && copied;
     close(from);
@@ -343,6 +345,10 @@ bool move_without_replacing(const char* old_path, const char* new_path) {
     rmdir(new_path);
     return false;
 }
+
+// Windows' read-only attribute stands for a file its owner may not write, as the
+// POSIX layers on Windows map it.
+bool is_read_only(const struct stat& status) { return (status.st_mode & S_IWUSR) == 0; }
 
 bool is_directory_entry(DIR* dir, const dirent* entry) {
     if (entry->d_type == DT_DIR) return true;
@@ -392,7 +398,7 @@ uint32_t platform_attributes(const void* wide_path) {
     struct stat status;
     if (!narrow_path(wide_path, path) || stat(path, &status) != 0) return platform_attributes_invalid;
     uint32_t attributes = S_ISDIR(status.st_mode) ? platform_attribute_directory : platform_attribute_normal;
-    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= platform_attribute_read_only;
+    if (is_read_only(status)) attributes |= platform_attribute_read_only;
     return attributes;
 }
 
@@ -403,8 +409,7 @@ int32_t platform_delete_file(const void* wide_path) {
     if (S_ISLNK(status.st_mode)) {
         struct stat target;
         if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) return 0;
-    } else if (S_ISDIR(status.st_mode) || (status.st_mode & S_IWUSR) == 0) {
-        // A file without its owner's write bit is what Windows calls read-only.
+    } else if (S_ISDIR(status.st_mode) || is_read_only(status)) {
         return 0;
     }
     return unlink(path) == 0 ? 1 : 0;

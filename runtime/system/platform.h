@@ -62,7 +62,7 @@ inline constexpr uint32_t platform_attribute_normal = 0x80;          // FILE_ATT
 
 // Stands in for GetFileAttributesW: platform_attributes_invalid when nothing can be
 // read at the path, else the directory bit for a directory (a symbolic link counts as
-// what it points to) or the normal bit, with the read-only bit when no one may write.
+// what it points to) or the normal bit, with the read-only bit when its owner may not write it.
 [[nodiscard]] uint32_t platform_attributes(const void* wide_path);
 
 // Stands in for DeleteFileW: 1 when the file (or a symbolic link to a file) was
