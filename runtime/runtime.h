@@ -9,4 +9,6 @@
 #include "runtime/system/temporary.h"
 #include "runtime/system/file.h"
 #include "runtime/system/system.h"
+#include "runtime/system/directory.h"
 #include "runtime/media/pool.h"
+#include "runtime/math/math.h"

@@ -19,6 +19,14 @@ const char* stream_mode(uint32_t code) {
     }
 }
 
+// Opens through the guarded open, which never waits on a FIFO and spares `other`.
+File* open_apart(const char* mode, Slice path, File* other) {
+    const char16_t* wide_mode;
+    const char16_t* wide_path;
+    if (!to_wide_cstr_pair(slice_from_cstr(mode), path, &wide_mode, &wide_path)) return nullptr;
+    return platform_open_wide_apart(wide_path, wide_mode, other);
+}
+
 }  // namespace
 
 File* file_open(Slice path, int64_t mode) {
@@ -73,4 +81,48 @@ int32_t file_read_byte(File* file) {
     if (!file) return -1;
     int result = std::fgetc(file);
     return result == EOF ? -1 : result;
+}
+
+int32_t file_copy(Slice source, Slice destination) {
+    // "r" and "w" are text modes, but this platform translates no line ends.
+    File* from = open_apart("r", source, nullptr);
+    if (!from) return 0;
+    File* to = open_apart("w", destination, from);
+    if (!to) {
+        std::fclose(from);
+        return 0;
+    }
+    bool copied = platform_copy_stream(from, to);
+    copied = std::fclose(from) == 0 && copied;
+    copied = std::fclose(to) == 0 && copied;
+    return copied ? 1 : 0;
+}
+
+int32_t file_create(Slice path) {
+    File* file = open_apart("wb", path, nullptr);
+    if (!file) return 0;
+    std::fclose(file);
+    return 1;
+}
+
+int32_t file_exists(Slice path) {
+    if (!append_character(path)) return 0;
+    File* file = platform_open_narrow(path.data, "r");
+    if (!file) return 0;
+    std::fclose(file);
+    return 1;
+}
+
+int32_t file_delete(Slice path) {
+    const char16_t* wide_path = to_wide_cstr(path);
+    return wide_path ? platform_delete_file(wide_path) : 0;
+}
+
+int32_t file_rename(Slice old_path, Slice new_path) {
+    const char16_t* wide_old;
+    const char16_t* wide_new;
+    if (!to_wide_cstr_pair(old_path, new_path, &wide_old, &wide_new)) return 0;
+    uint32_t attributes = platform_attributes(wide_old);
+    bool is_directory = attributes != platform_attributes_invalid && (attributes & platform_attribute_directory) != 0;
+    return is_directory ? 0 : platform_move(wide_old, wide_new);
 }

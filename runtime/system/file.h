@@ -1,6 +1,6 @@
-// The file service: byte-level access to files named by UTF-8 paths. A handle is the
-// platform's buffered stream, owned by the caller from file_open to file_close; the
-// service keeps no state besides the temporary ring it converts paths in.
+// The file service: byte-level access to files named by UTF-8 paths, and whole-file
+// copy, create, probe, delete and rename. A handle is the platform's buffered stream,
+// owned by the caller; no state besides the temporary ring it converts paths in.
 #pragma once
 
 #include <cstdint>
@@ -51,3 +51,30 @@ uint64_t file_read(File* file, uint64_t count, void* buffer);
 
 // The next byte (0 to 255), or -1 at the end of the file or on error.
 int32_t file_read_byte(File* file);
+
+// Whole-file operations. Each converts its paths in the temporary ring and gives its
+// failure result when they are too long for it (alone, or together for two paths).
+
+// Copies the source file's bytes into the destination, which is created or emptied.
+// 1 when the whole copy was made; 0 when either file cannot be opened (no destination
+// is created for a missing source), when a read, write or close fails on the way, and
+// when both paths name the same file (it is then left intact).
+[[nodiscard]] int32_t file_copy(Slice source, Slice destination);
+
+// Creates the file, or empties an existing one: 1 when it could be opened for writing,
+// else 0.
+[[nodiscard]] int32_t file_create(Slice path);
+
+// 1 when the path can be opened for reading as a file, else 0 (also for a directory).
+// The path's bytes reach the system unchanged, without a UTF-16 round trip.
+[[nodiscard]] int32_t file_exists(Slice path);
+
+// Non-zero when the file was deleted; 0 for a missing path, a directory and a
+// read-only file.
+[[nodiscard]] int32_t file_delete(Slice path);
+
+// Moves the file (or whatever is not a directory) at the old path to the new path,
+// across file systems too. Non-zero on success; 0 when the old path is a directory
+// (nothing is moved), when anything exists at the new path (nothing is replaced), or
+// when the move fails.
+[[nodiscard]] int32_t file_rename(Slice old_path, Slice new_path);

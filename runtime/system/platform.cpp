@@ -1,7 +1,16 @@
 #include "runtime/system/platform.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -171,3 +180,292 @@ bool platform_seek(std::FILE* file, int64_t offset, int origin) {
 int64_t platform_tell(std::FILE* file) { return static_cast<int64_t>(ftello(file)); }
 
 int64_t platform_time() { return static_cast<int64_t>(std::time(nullptr)); }
+
+namespace {
+
+// A converted path: at most 8191 units of up to 3 bytes each (a surrogate pair's 2
+// units make 4), and the NUL.
+constexpr int64_t narrow_path_bytes = platform_max_wide_units * max_utf8_bytes_per_unit + 1;
+// Files are created with every read and write bit the umask leaves, as fopen does.
+constexpr mode_t creation_permissions = 0666;
+// Directories likewise, with the search bits.
+constexpr mode_t directory_permissions = 0777;
+// Bytes asked of the kernel per in-kernel copy: large, and far below its 2 GiB cap.
+constexpr size_t kernel_copy_request = size_t{1} << 30;
+// Block of a copy through user memory: coreutils measured 128 KiB as the point past
+// which larger blocks stop paying.
+constexpr size_t copy_block_bytes = 128 * 1024;
+// A mode's permission, set-id and sticky bits: what a moved file keeps.
+constexpr mode_t permission_bits = 07777;
+// The shell system() starts.
+constexpr const char* shell_path = "/bin/sh";
+
+static_assert(NAME_MAX < platform_max_name_units, "a name's UTF-16 units never outnumber its bytes");
+
+// `wide` as a NUL-terminated UTF-8 path in `out`; false when it is too long to convert.
+bool narrow_path(const void* wide, char (&out)[narrow_path_bytes]) {
+    if (!wide || wide_length(wide) > platform_max_wide_units) return false;
+    platform_utf16_to_utf8(wide, out);
+    return true;
+}
+
+// Open flags for a stream mode; O_TRUNC is left out (see open_stream). False for an
+// unknown mode.
+bool open_flags(const char* mode, int* flags, bool* truncate) {
+    bool update = std::strchr(mode, '+') != nullptr;
+    *truncate = mode[0] == 'w';
+    switch (mode[0]) {
+        case 'r': *flags = update ? O_RDWR : O_RDONLY; return true;
+        case 'w': *flags = (update ? O_RDWR : O_WRONLY) | O_CREAT; return true;
+        case 'a': *flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; return true;
+        default: return false;
+    }
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether the freshly opened `fd` may become a stream: not a directory, not the file
+// `other` is open on. Only then is it emptied (for "w") and made blocking again.
+bool settle_descriptor(int fd, std::FILE* other, bool truncate) {
+    struct stat status;
+    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) return false;
+    struct stat other_status;
+    if (other && fstat(fileno(other), &other_status) == 0 && same_file(status, other_status)) return false;
+    if (truncate && S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0) return false;
+    int flags = fcntl(fd, F_GETFL);
+    return flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+// Opens without waiting (O_NONBLOCK) and without emptying (no O_TRUNC) until the file
+// is known to be one we may use: the self-copy guard needs it intact until then.
+std::FILE* open_stream(const char* path, const char* mode, std::FILE* other) {
+    int flags;
+    bool truncate;
+    if (!open_flags(mode, &flags, &truncate)) return nullptr;
+    int fd = open(path, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, creation_permissions);
+    if (fd < 0) return nullptr;
+    std::FILE* file = settle_descriptor(fd, other, truncate) ? fdopen(fd, mode) : nullptr;
+    if (!file) close(fd);
+    return file;
+}
+
+bool write_all(int fd, const char* bytes, ssize_t count) {
+    while (count > 0) {
+        ssize_t written = write(fd, bytes, static_cast<size_t>(count));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        count -= written;
+    }
+    return true;
+}
+
+bool copy_by_blocks(int from, int to) {
+    char block[copy_block_bytes];
+    for (;;) {
+        ssize_t got = read(from, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) return true;
+        if (!write_all(to, block, got)) return false;
+    }
+}
+
+// Copies in the kernel when both files allow it; a first call that copies nothing may
+// mean a file whose size the kernel cannot tell (/proc), so blocks take over then.
+bool copy_descriptor(int from, int to) {
+    bool started = false;
+    for (;;) {
+        ssize_t copied = copy_file_range(from, nullptr, to, nullptr, kernel_copy_request, 0);
+        if (copied > 0) {
+            started = true;
+        } else if (copied == 0) {
+            return started || copy_by_blocks(from, to);
+        } else if (errno != EINTR) {
+            return !started && copy_by_blocks(from, to);
+        }
+    }
+}
+
+// Moves a regular file across file systems: a new file that must not exist yet, the
+// same bytes, permissions and times, then the old one deleted. Undone on any failure.
+bool move_file_by_copy(const char* old_path, const char* new_path, const struct stat& status) {
+    int from = open(old_path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (from < 0) return false;
+    int to = open(new_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & permission_bits);
+    if (to < 0) {
+        close(from);
+        return false;
+    }
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    bool copied = copy_descriptor(from, to) && fchmod(to, status.st_mode & permission_bits) == 0;
+    copied = futimens(to, times) == 0 && copied;
+    copied = close(to) == 0 && copied;
+    close(from);
+    if (copied && unlink(old_path) == 0) return true;
+    unlink(new_path);
+    return false;
+}
+
+bool move_link_by_copy(const char* old_path, const char* new_path) {
+    char target[PATH_MAX];
+    ssize_t length = readlink(old_path, target, sizeof target - 1);
+    if (length < 0) return false;
+    target[length] = '\0';
+    if (symlink(target, new_path) != 0) return false;
+    if (unlink(old_path) == 0) return true;
+    unlink(new_path);
+    return false;
+}
+
+bool move_across_file_systems(const char* old_path, const char* new_path) {
+    struct stat status;
+    if (lstat(old_path, &status) != 0) return false;
+    if (S_ISREG(status.st_mode)) return move_file_by_copy(old_path, new_path, status);
+    if (S_ISLNK(status.st_mode)) return move_link_by_copy(old_path, new_path);
+    return false;
+}
+
+// For file systems without an atomic no-replace rename. A file gets a second name
+// (link refuses an existing one) and loses the old; a directory replaces an empty
+// placeholder made for it, since mkdir too refuses an existing name.
+bool move_without_replacing(const char* old_path, const char* new_path) {
+    struct stat status;
+    if (lstat(old_path, &status) != 0) return false;
+    if (!S_ISDIR(status.st_mode)) {
+        if (link(old_path, new_path) != 0) return false;
+        if (unlink(old_path) == 0) return true;
+        unlink(new_path);
+        return false;
+    }
+    if (mkdir(new_path, directory_permissions) != 0) return false;
+    if (rename(old_path, new_path) == 0) return true;
+    rmdir(new_path);
+    return false;
+}
+
+// Windows' read-only attribute stands for a file its owner may not write, as the
+// POSIX layers on Windows map it.
+bool is_read_only(const struct stat& status) { return (status.st_mode & S_IWUSR) == 0; }
+
+bool is_directory_entry(DIR* dir, const dirent* entry) {
+    if (entry->d_type == DT_DIR) return true;
+    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) return false;
+    struct stat status;
+    return fstatat(dirfd(dir), entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool read_entry(DIR* dir, PlatformFindData* data) {
+    const dirent* entry = readdir(dir);
+    if (!entry) return false;
+    int32_t length = static_cast<int32_t>(std::strlen(entry->d_name));
+    int32_t units = platform_utf8_to_utf16(entry->d_name, length, data->name);
+    data->name[units] = 0;
+    data->attributes = is_directory_entry(dir, entry) ? platform_attribute_directory : platform_attribute_normal;
+    return true;
+}
+
+}  // namespace
+
+std::FILE* platform_open_narrow(const char* path, const char* mode) {
+    if (!path || !mode) return nullptr;
+    return open_stream(path, mode, nullptr);
+}
+
+std::FILE* platform_open_wide_apart(const void* wide_path, const void* wide_mode, std::FILE* other) {
+    char path[narrow_path_bytes];
+    if (!narrow_path(wide_path, path) || !wide_mode || wide_length(wide_mode) >= max_mode_bytes) return nullptr;
+    char mode[max_mode_bytes * max_utf8_bytes_per_unit + 1];
+    platform_utf16_to_utf8(wide_mode, mode);
+    return open_stream(path, mode, other);
+}
+
+bool platform_copy_stream(std::FILE* from, std::FILE* to) {
+    if (!from || !to || std::fflush(to) != 0) return false;
+    int source = fileno(from), target = fileno(to);
+    // Whole files on a file system that shares blocks copy by sharing them, as cp does.
+    bool whole = lseek(source, 0, SEEK_CUR) == 0 && lseek(target, 0, SEEK_END) == 0;
+    if (whole && ioctl(target, FICLONE, source) == 0) {
+        return lseek(source, 0, SEEK_END) >= 0 && lseek(target, 0, SEEK_END) >= 0;
+    }
+    return copy_descriptor(source, target);
+}
+
+uint32_t platform_attributes(const void* wide_path) {
+    char path[narrow_path_bytes];
+    struct stat status;
+    if (!narrow_path(wide_path, path) || stat(path, &status) != 0) return platform_attributes_invalid;
+    uint32_t attributes = S_ISDIR(status.st_mode) ? platform_attribute_directory : platform_attribute_normal;
+    if (is_read_only(status)) attributes |= platform_attribute_read_only;
+    return attributes;
+}
+
+int32_t platform_delete_file(const void* wide_path) {
+    char path[narrow_path_bytes];
+    struct stat status;
+    if (!narrow_path(wide_path, path) || lstat(path, &status) != 0) return 0;
+    if (S_ISLNK(status.st_mode)) {
+        struct stat target;
+        if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) return 0;
+    } else if (S_ISDIR(status.st_mode) || is_read_only(status)) {
+        return 0;
+    }
+    return unlink(path) == 0 ? 1 : 0;
+}
+
+int32_t platform_move(const void* wide_old_path, const void* wide_new_path) {
+    char old_path[narrow_path_bytes];
+    char new_path[narrow_path_bytes];
+    if (!narrow_path(wide_old_path, old_path) || !narrow_path(wide_new_path, new_path)) return 0;
+    if (renameat2(AT_FDCWD, old_path, AT_FDCWD, new_path, RENAME_NOREPLACE) == 0) return 1;
+    if (errno == EXDEV) return move_across_file_systems(old_path, new_path) ? 1 : 0;
+    // EINVAL also covers a directory moved into itself, which the fallback refuses too.
+    if (errno == EINVAL || errno == ENOSYS) return move_without_replacing(old_path, new_path) ? 1 : 0;
+    return 0;
+}
+
+int32_t platform_create_directory(const void* wide_path) {
+    char path[narrow_path_bytes];
+    return narrow_path(wide_path, path) && mkdir(path, directory_permissions) == 0 ? 1 : 0;
+}
+
+int32_t platform_remove_directory(const void* wide_path) {
+    char path[narrow_path_bytes];
+    return narrow_path(wide_path, path) && rmdir(path) == 0 ? 1 : 0;
+}
+
+// The search is the system's directory stream itself, never looked into as anything else.
+PlatformSearch* platform_find_first(const void* wide_pattern, PlatformFindData* data) {
+    char pattern[narrow_path_bytes];
+    if (!data || !narrow_path(wide_pattern, pattern)) return nullptr;
+    size_t length = std::strlen(pattern);
+    if (length < 2 || pattern[length - 2] != '/' || pattern[length - 1] != '*') return nullptr;
+    pattern[length - 1] = '\0';
+    DIR* dir = opendir(pattern);
+    if (!dir) return nullptr;
+    if (!read_entry(dir, data)) {
+        closedir(dir);
+        return nullptr;
+    }
+    return reinterpret_cast<PlatformSearch*>(dir);
+}
+
+bool platform_find_next(PlatformSearch* search, PlatformFindData* data) {
+    return search && data && read_entry(reinterpret_cast<DIR*>(search), data);
+}
+
+void platform_find_close(PlatformSearch* search) {
+    if (search) closedir(reinterpret_cast<DIR*>(search));
+}
+
+int32_t platform_system(const char* command) {
+    if (!command || access(shell_path, X_OK) != 0) return -1;
+    std::fflush(nullptr);
+    int status = std::system(command);
+    if (status == -1) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return platform_signal_status_base + WTERMSIG(status);
+    return -1;
+}

@@ -37,3 +37,82 @@ int64_t platform_tell(std::FILE* file);
 
 // Stands in for _time64(nullptr): whole seconds since 1970-01-01 00:00:00 UTC.
 int64_t platform_time();
+
+// Stands in for fopen: opens a NUL-terminated byte path, handed to the system unchanged,
+// in a stream mode ("r", "w", "a", each with optional "b" and "+"). Null when it cannot
+// be opened as a file: a directory is refused in every mode, as on Windows. Opening
+// never waits: a FIFO without a writer opens empty, one without a reader is refused.
+std::FILE* platform_open_narrow(const char* path, const char* mode);
+
+// As platform_open_wide, never waiting on a FIFO (see platform_open_narrow), and
+// refusing (null) a path that names the file `other` is open on, by whatever path:
+// that file is then left untouched, not emptied. A null `other` refuses nothing more.
+std::FILE* platform_open_wide_apart(const void* wide_path, const void* wide_mode, std::FILE* other);
+
+// Copies everything from `from`'s position to its end into `to`, in large blocks (in
+// the kernel where it can). Both streams must hold no buffered input: freshly opened
+// or just sought. False when a read or a write fails on the way.
+[[nodiscard]] bool platform_copy_stream(std::FILE* from, std::FILE* to);
+
+// The Windows attribute mask: all bits set when the attributes cannot be read.
+inline constexpr uint32_t platform_attributes_invalid = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
+inline constexpr uint32_t platform_attribute_read_only = 0x01;       // FILE_ATTRIBUTE_READONLY
+inline constexpr uint32_t platform_attribute_directory = 0x10;       // FILE_ATTRIBUTE_DIRECTORY
+inline constexpr uint32_t platform_attribute_normal = 0x80;          // FILE_ATTRIBUTE_NORMAL
+
+// Stands in for GetFileAttributesW: platform_attributes_invalid when nothing can be
+// read at the path, else the directory bit for a directory (a symbolic link counts as
+// what it points to) or the normal bit, with the read-only bit when its owner may not write it.
+[[nodiscard]] uint32_t platform_attributes(const void* wide_path);
+
+// Stands in for DeleteFileW: 1 when the file (or a symbolic link to a file) was
+// deleted; 0 for a missing path, a directory or a link to one, and a read-only file.
+[[nodiscard]] int32_t platform_delete_file(const void* wide_path);
+
+// Stands in for MoveFileW: 1 when the file or directory at the old path now stands at
+// the new one. Never replaces anything at the new path, also when it appears meanwhile.
+// A file (or a symbolic link) moves to another file system by copy and delete; a
+// directory only within its own. 0 on failure, with nothing changed.
+[[nodiscard]] int32_t platform_move(const void* wide_old_path, const void* wide_new_path);
+
+// Stands in for CreateDirectoryW(path, default security): 1 when created; 0 when
+// anything exists at the path or its parent directory is missing.
+[[nodiscard]] int32_t platform_create_directory(const void* wide_path);
+
+// Stands in for RemoveDirectoryW: 1 when the empty directory was removed, else 0.
+[[nodiscard]] int32_t platform_remove_directory(const void* wide_path);
+
+// Room for one entry's name in a directory search, as in the Windows find record
+// (MAX_PATH units); the system's names are at most 255 bytes, so every name fits.
+inline constexpr int32_t platform_max_name_units = 260;
+
+// One entry of a directory search: what the Windows find record carries for us.
+struct PlatformFindData {
+    uint32_t attributes;                      // platform_attribute_directory or _normal
+    char16_t name[platform_max_name_units];   // NUL-terminated UTF-16
+};
+
+// A directory search in progress, from platform_find_first to platform_find_close.
+struct PlatformSearch;
+
+// Stands in for FindFirstFileW with a pattern of a directory path followed by "/*" (the
+// only pattern taken; "/*" alone is the root). Fills `data` with the first entry and
+// returns the search, or null (the invalid handle) when the directory cannot be listed.
+// Every entry comes, "." and ".." included; a symbolic link counts as what it points to.
+[[nodiscard]] PlatformSearch* platform_find_first(const void* wide_pattern, PlatformFindData* data);
+
+// Stands in for FindNextFileW: fills `data` with the next entry; false when none is left.
+[[nodiscard]] bool platform_find_next(PlatformSearch* search, PlatformFindData* data);
+
+// Stands in for FindClose: releases the search (null is ignored).
+void platform_find_close(PlatformSearch* search);
+
+// Exit status the shell reports for a command ended by a signal: this base plus the
+// signal's number, as POSIX shells give it.
+inline constexpr int32_t platform_signal_status_base = 128;
+
+// Stands in for the C runtime's system: runs the NUL-terminated command line through
+// the shell, after flushing every output stream so that what the program wrote comes
+// first, and returns the command's exit status (platform_signal_status_base + signal
+// when a signal ended it); -1 when no shell can be started.
+[[nodiscard]] int32_t platform_system(const char* command);

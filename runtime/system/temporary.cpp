@@ -51,3 +51,28 @@ const char16_t* to_wide_cstr(Slice text) {
     std::memcpy(temporary_buffer + start, converted, static_cast<size_t>(bytes + wide_unit_bytes));
     return reinterpret_cast<const char16_t*>(temporary_buffer + start);
 }
+
+namespace {
+
+// Whether `latest`, taken right after `earlier`, restarted the ring and reached it.
+bool overwrote(const char16_t* earlier, const char16_t* latest) {
+    auto first = reinterpret_cast<const char*>(earlier);
+    auto second = reinterpret_cast<const char*>(latest);
+    return second <= first && temporary_buffer + temporary_pos > first;
+}
+
+}  // namespace
+
+bool to_wide_cstr_pair(Slice first, Slice second, const char16_t** wide_first, const char16_t** wide_second) {
+    *wide_first = to_wide_cstr(first);
+    *wide_second = to_wide_cstr(second);
+    if (*wide_first && *wide_second && overwrote(*wide_first, *wide_second)) {
+        temporary_pos = 0;
+        *wide_first = to_wide_cstr(first);
+        *wide_second = to_wide_cstr(second);
+        if (*wide_first && *wide_second && overwrote(*wide_first, *wide_second)) *wide_second = nullptr;
+    }
+    if (*wide_first && *wide_second) return true;
+    *wide_first = *wide_second = nullptr;
+    return false;
+}

@@ -24,3 +24,10 @@ extern int32_t temporary_pos;
 // Null (nothing taken) when the text needs more than 8191 units or is longer than
 // 2^31 - 1 bytes.
 [[nodiscard]] const char16_t* to_wide_cstr(Slice text);
+
+// UTF-16 forms of two texts that one platform call needs together, as to_wide_cstr
+// takes them. When the second would land on the first, the ring restarts and both are
+// taken again from its start. False (both results null) when either is too long or the
+// two cannot be held at once.
+[[nodiscard]] bool to_wide_cstr_pair(Slice first, Slice second, const char16_t** wide_first,
+                                     const char16_t** wide_second);

@@ -1,20 +1,353 @@
+// Whole-file operations against real files in a scratch folder.
 #include "runtime/system/file.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 
+#include "runtime/system/system.h"
+#include "runtime/system/temporary.h"
 #include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Slice text(const std::string& s) { return Slice{s.data(), static_cast<int64_t>(s.size())}; }
+
+std::string read_all(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_all(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every byte value, line ends of both kinds and NULs, repeated past several copy blocks.
+// Large contents compare as a whole: a failure says so without dumping megabytes.
+testing::AssertionResult same_contents(const fs::path& path, const std::string& wanted) {
+    std::string got = read_all(path);
+    if (got == wanted) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << path << " holds " << got.size() << " bytes, not the " << wanted.size()
+                                       << " wanted (or different ones)";
+}
+
+std::string awkward_bytes(size_t size) {
+    std::string bytes(size, '\0');
+    std::mt19937 random(12345);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(random());
+    bytes.replace(0, 6, "a\r\nb\n\0", 6);
+    return bytes;
+}
+
+fs::path make_scratch_folder() {
+    std::random_device random;
+    for (;;) {
+        fs::path folder = fs::temp_directory_path() / ("wordgen-file-test-" + std::to_string(random()));
+        if (fs::create_directory(folder)) return folder;
+    }
+}
+
+class FileTest : public testing::Test {
+  protected:
+    void SetUp() override { root = make_scratch_folder(); }
+    void TearDown() override { fs::remove_all(root); }
+    std::string at(const std::string& name) const { return (root / name).string(); }
+    fs::path root;
+};
+
+// A folder on another file system than `scratch` (empty when there is none): a plain
+// rename into it must fail with the cross-device error.
+fs::path other_file_system(const fs::path& scratch) {
+    const fs::path candidate = "/dev/shm";
+    if (!fs::is_directory(candidate)) return {};
+    fs::path probe = scratch / "probe";
+    fs::path moved = candidate / ("wordgen-probe-" + scratch.filename().string());
+    write_all(probe, "x");
+    std::error_code error;
+    fs::rename(probe, moved, error);
+    fs::remove(error ? probe : moved);
+    return error == std::errc::cross_device_link ? candidate : fs::path{};
+}
+
+// --- file_copy --------------------------------------------------------------------
+
+TEST_F(FileTest, CopyMakesAnExactCopyAcrossManyBlocks) {
+    const std::string bytes = awkward_bytes(3 * 1024 * 1024 + 7);
+    write_all(root / "source", bytes);
+    EXPECT_EQ(file_copy(text(at("source")), text(at("copy"))), 1);
+    EXPECT_TRUE(same_contents(root / "copy", bytes));
+    EXPECT_TRUE(same_contents(root / "source", bytes));
+}
+
+TEST_F(FileTest, CopyOfAnEmptyFileIsEmpty) {
+    write_all(root / "empty", "");
+    EXPECT_EQ(file_copy(text(at("empty")), text(at("copy"))), 1);
+    ASSERT_TRUE(fs::exists(root / "copy"));
+    EXPECT_EQ(fs::file_size(root / "copy"), 0u);
+}
+
+TEST_F(FileTest, CopyEmptiesALongerDestinationFirst) {
+    write_all(root / "source", "short");
+    write_all(root / "copy", std::string(100000, 'x'));
+    EXPECT_EQ(file_copy(text(at("source")), text(at("copy"))), 1);
+    EXPECT_EQ(read_all(root / "copy"), "short");
+}
+
+TEST_F(FileTest, CopyWithNonAsciiNames) {
+    write_all(root / "données.txt", "Ωmega");
+    EXPECT_EQ(file_copy(text(at("données.txt")), text(at("日本語.txt"))), 1);
+    EXPECT_EQ(read_all(root / "日本語.txt"), "Ωmega");
+}
+
+TEST_F(FileTest, CopyThatCannotOpenGivesZeroAndLeavesThingsAlone) {
+    write_all(root / "source", "keep");
+    fs::create_directory(root / "folder");
+    struct Case {
+        const char* source;
+        const char* destination;
+        const char* must_not_exist;  // relative to the scratch folder; null: nothing
+    } cases[] = {
+        {"missing", "copy", "copy"},
+        {"folder", "copy", "copy"},
+        {"source", "no-such-folder/copy", "no-such-folder"},
+        {"source", "folder", nullptr},
+        {"", "copy", "copy"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " -> " + c.destination);
+        std::string source = *c.source ? at(c.source) : "";
+        EXPECT_EQ(file_copy(text(source), text(at(c.destination))), 0);
+        if (c.must_not_exist) {
+            EXPECT_FALSE(fs::exists(root / c.must_not_exist));
+        }
+        EXPECT_EQ(read_all(root / "source"), "keep");
+        EXPECT_TRUE(fs::is_directory(root / "folder"));
+    }
+}
+
+// Opening the destination for writing would empty the source when both are one file.
+TEST_F(FileTest, CopyOntoItselfByAnyPathGivesZeroAndKeepsTheFile) {
+    const std::string bytes = awkward_bytes(200000);
+    write_all(root / "file", bytes);
+    fs::create_directory(root / "sub");
+    fs::create_hard_link(root / "file", root / "hard-link");
+    fs::create_symlink(root / "file", root / "soft-link");
+    const char* destinations[] = {"file", "./file", "sub/../file", "hard-link", "soft-link"};
+    for (const char* destination : destinations) {
+        SCOPED_TRACE(destination);
+        EXPECT_EQ(file_copy(text(at("file")), text(at(destination))), 0);
+        EXPECT_TRUE(same_contents(root / "file", bytes));
+    }
+}
+
+TEST_F(FileTest, CopyReportsAFailedWrite) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fail writes";
+    write_all(root / "source", awkward_bytes(100000));
+    EXPECT_EQ(file_copy(text(at("source")), text(std::string("/dev/full"))), 0);
+}
+
+TEST_F(FileTest, CopyReportsAFailedRead) {
+    // Our own memory file opens, but reading its first page (never mapped) fails.
+    if (!fs::exists("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem to fail reads";
+    EXPECT_EQ(file_copy(text(std::string("/proc/self/mem")), text(at("copy"))), 0);
+    EXPECT_TRUE(fs::exists(root / "copy")) << "the source should have opened, the read failed";
+}
+
+TEST_F(FileTest, CopyFromAFifoWithoutWriterDoesNotWait) {
+    ASSERT_EQ(system_execute(text("mkfifo '" + at("fifo") + "'")), 0);
+    EXPECT_EQ(file_copy(text(at("fifo")), text(at("copy"))), 1);
+    EXPECT_EQ(read_all(root / "copy"), "");
+}
+
+// --- file_create ------------------------------------------------------------------
+
+TEST_F(FileTest, CreateMakesOrEmptiesAFile) {
+    write_all(root / "full", "contents");
+    const char* names[] = {"new", "full", "ünïcödé"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(file_create(text(at(name))), 1);
+        ASSERT_TRUE(fs::is_regular_file(root / name));
+        EXPECT_EQ(fs::file_size(root / name), 0u);
+    }
+}
+
+TEST_F(FileTest, CreateRefusesFoldersMissingParentsAndFifosWithoutReader) {
+    fs::create_directory(root / "folder");
+    write_all(root / "folder" / "inside", "kept");
+    ASSERT_EQ(system_execute(text("mkfifo '" + at("fifo") + "'")), 0);
+    const char* names[] = {"folder", "missing/new", "fifo", ""};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(file_create(text(*name ? at(name) : "")), 0);
+    }
+    EXPECT_EQ(read_all(root / "folder" / "inside"), "kept");
+    EXPECT_FALSE(fs::exists(root / "missing"));
+}
+
+// --- file_exists ------------------------------------------------------------------
+
+TEST_F(FileTest, ExistsOnlyForFilesThatOpenForReading) {
+    write_all(root / "file", "x");
+    write_all(root / "empty", "");
+    write_all(root / "ñandú", "x");
+    fs::create_directory(root / "folder");
+    fs::create_symlink(root / "file", root / "link-to-file");
+    fs::create_symlink(root / "folder", root / "link-to-folder");
+    fs::create_symlink(root / "missing", root / "dangling");
+    struct Case {
+        const char* name;
+        int32_t expected;
+    } cases[] = {
+        {"file", 1},   {"empty", 1},          {"ñandú", 1},  {"link-to-file", 1}, {"folder", 0},
+        {"folder/", 0}, {"link-to-folder", 0}, {"dangling", 0}, {"missing", 0},     {"file/", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(file_exists(text(at(c.name))), c.expected);
+    }
+    EXPECT_EQ(file_exists(text("")), 0);
+}
+
+// --- file_delete ------------------------------------------------------------------
+
+TEST_F(FileTest, DeleteRemovesFilesAndLinksOnly) {
+    write_all(root / "file", "x");
+    write_all(root / "éñ", "x");
+    write_all(root / "target", "kept");
+    fs::create_symlink(root / "target", root / "link");
+    EXPECT_NE(file_delete(text(at("file"))), 0);
+    EXPECT_NE(file_delete(text(at("éñ"))), 0);
+    EXPECT_NE(file_delete(text(at("link"))), 0);
+    EXPECT_FALSE(fs::exists(root / "file"));
+    EXPECT_FALSE(fs::exists(root / "éñ"));
+    EXPECT_FALSE(fs::is_symlink(root / "link"));
+    EXPECT_EQ(read_all(root / "target"), "kept");
+}
+
+TEST_F(FileTest, DeleteRefusesFoldersMissingAndReadOnlyFiles) {
+    fs::create_directory(root / "folder");
+    fs::create_symlink(root / "folder", root / "link-to-folder");
+    write_all(root / "read-only", "kept");
+    fs::permissions(root / "read-only", fs::perms::owner_read | fs::perms::group_read);
+    const char* names[] = {"folder", "link-to-folder", "read-only", "missing"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(file_delete(text(at(name))), 0);
+    }
+    EXPECT_TRUE(fs::is_directory(root / "folder"));
+    EXPECT_TRUE(fs::is_symlink(root / "link-to-folder"));
+    EXPECT_EQ(read_all(root / "read-only"), "kept");
+}
+
+// --- file_rename ------------------------------------------------------------------
+
+TEST_F(FileTest, RenameMovesAFile) {
+    write_all(root / "old", "contents");
+    fs::create_directory(root / "folder");
+    EXPECT_NE(file_rename(text(at("old")), text(at("folder/nouveau né"))), 0);
+    EXPECT_FALSE(fs::exists(root / "old"));
+    EXPECT_EQ(read_all(root / "folder" / "nouveau né"), "contents");
+}
+
+TEST_F(FileTest, RenameNeverReplacesAndRefusesFolders) {
+    write_all(root / "old", "old");
+    write_all(root / "taken", "taken");
+    fs::create_directory(root / "folder");
+    struct Case {
+        const char* from;
+        const char* to;
+    } cases[] = {
+        {"old", "taken"}, {"old", "folder"}, {"folder", "elsewhere"}, {"missing", "elsewhere"},
+        {"old", "no-such-folder/new"}, {"old", "old"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.from) + " -> " + c.to);
+        EXPECT_EQ(file_rename(text(at(c.from)), text(at(c.to))), 0);
+    }
+    EXPECT_EQ(read_all(root / "old"), "old");
+    EXPECT_EQ(read_all(root / "taken"), "taken");
+    EXPECT_TRUE(fs::is_directory(root / "folder"));
+    EXPECT_FALSE(fs::exists(root / "elsewhere"));
+}
+
+TEST_F(FileTest, RenameMovesAFileToAnotherFileSystem) {
+    fs::path other = other_file_system(root);
+    if (other.empty()) GTEST_SKIP() << "no second file system at /dev/shm";
+    const std::string bytes = awkward_bytes(300000);
+    write_all(root / "old", bytes);
+    fs::permissions(root / "old", fs::perms::owner_read | fs::perms::owner_write | fs::perms::owner_exec);
+    fs::path moved = other / ("wordgen-moved-" + root.filename().string());
+    write_all(root / "taken", "");
+    fs::path taken = other / ("wordgen-taken-" + root.filename().string());
+    write_all(taken, "taken");
+
+    EXPECT_EQ(file_rename(text(at("taken")), text(taken.string())), 0);
+    EXPECT_EQ(read_all(taken), "taken");
+    EXPECT_NE(file_rename(text(at("old")), text(moved.string())), 0);
+    EXPECT_FALSE(fs::exists(root / "old"));
+    EXPECT_TRUE(same_contents(moved, bytes));
+    EXPECT_EQ(fs::status(moved).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::owner_exec);
+    fs::remove(moved);
+    fs::remove(taken);
+}
+
+// Two paths of 4000 bytes fit the 16 KiB ring together as UTF-16, wherever its position
+// stands; two of 6000 bytes never do, and are refused rather than overwritten.
+TEST_F(FileTest, RenameTakesBothPathsFromTheRingOrRefuses) {
+    auto padded = [&](const std::string& name, size_t length) {
+        std::string path = root.string() + "/";
+        while (path.size() + 2 + name.size() <= length) path += "./";
+        while (path.size() + name.size() < length) path += "/";
+        return path + name;
+    };
+    write_all(root / "a", "moved");
+    const int32_t positions[] = {0, 400, 5000, 16000};  // an even count brings the file home
+    std::string from = padded("a", 4000), to = padded("b", 4000);
+    for (int32_t position : positions) {
+        SCOPED_TRACE(position);
+        temporary_pos = position;
+        ASSERT_NE(file_rename(text(from), text(to)), 0);
+        std::swap(from, to);
+    }
+    temporary_pos = 0;
+    EXPECT_EQ(file_rename(text(padded("a", 6000)), text(padded("b", 6000))), 0);
+    EXPECT_TRUE(fs::exists(root / "a"));
+    EXPECT_EQ(file_rename(text(std::string(20000, 'a')), text(at("b"))), 0);
+    EXPECT_TRUE(fs::exists(root / "a"));
+}
+
+TEST_F(FileTest, ServicesRefusePathsTooLongForTheRing) {
+    const std::string long_path(16384, 'x');
+    EXPECT_EQ(file_exists(text(long_path)), 0);
+    EXPECT_EQ(file_create(text(long_path)), 0);
+    EXPECT_EQ(file_delete(text(long_path)), 0);
+    EXPECT_EQ(file_copy(text(long_path), text(at("copy"))), 0);
+    write_all(root / "source", "x");
+    EXPECT_EQ(file_copy(text(at("source")), text(long_path)), 0);
+    EXPECT_FALSE(fs::exists(root / "copy"));
+}
+
+}  // namespace
+
+// ---- Streams: modes, bytes, blocks, seeking and sizes ------------------------------
 
 namespace {
 
 Slice as_slice(const std::string& text) { return Slice{text.data(), static_cast<int64_t>(text.size())}; }
 
-struct FileTest : testing::Test {
+struct FileStreamTest : testing::Test {
     TemporaryFolder folder;
 };
 
-TEST_F(FileTest, ModeCodesWithoutAStreamOpenNothing) {
+TEST_F(FileStreamTest, ModeCodesWithoutAStreamOpenNothing) {
     std::string path = folder.file("untouched");
     for (int64_t mode : {0, 5, 7, 8, 255, 256, -1}) {
         EXPECT_EQ(file_open(as_slice(path), mode), nullptr) << "mode " << mode;
@@ -27,7 +360,7 @@ TEST_F(FileTest, ModeCodesWithoutAStreamOpenNothing) {
     EXPECT_EQ(read_file(path), "abc");
 }
 
-TEST_F(FileTest, EachModeTreatsExistingAndMissingFiles) {
+TEST_F(FileStreamTest, EachModeTreatsExistingAndMissingFiles) {
     struct Case {
         int64_t mode;
         bool opens_missing;      // creates a missing file
@@ -56,7 +389,7 @@ TEST_F(FileTest, EachModeTreatsExistingAndMissingFiles) {
     }
 }
 
-TEST_F(FileTest, ReadWriteKeepsContentsAndStartsAtTheBeginning) {
+TEST_F(FileStreamTest, ReadWriteKeepsContentsAndStartsAtTheBeginning) {
     std::string path = folder.file("rw");
     write_file(path, "hello");
     File* file = file_open(as_slice(path), file_mode_read_write);
@@ -72,7 +405,7 @@ TEST_F(FileTest, ReadWriteKeepsContentsAndStartsAtTheBeginning) {
     file_close(file);
 }
 
-TEST_F(FileTest, SizeEndAndSeek) {
+TEST_F(FileStreamTest, SizeEndAndSeek) {
     std::string path = folder.file("empty");
     write_file(path, "");
     File* file = file_open(as_slice(path), file_mode_read);
@@ -96,7 +429,7 @@ TEST_F(FileTest, SizeEndAndSeek) {
     file_close(file);
 }
 
-TEST_F(FileTest, WriteByteKeepsTheLowEightBits) {
+TEST_F(FileStreamTest, WriteByteKeepsTheLowEightBits) {
     std::string path = folder.file("bytes");
     File* file = file_open(as_slice(path), file_mode_write);
     EXPECT_EQ(file_write_byte(file, 266), 10);
@@ -106,7 +439,7 @@ TEST_F(FileTest, WriteByteKeepsTheLowEightBits) {
     EXPECT_EQ(read_file(path), std::string("\n\xFF" "a"));
 }
 
-TEST_F(FileTest, PositionsAndSizesBeyondFourGigabytes) {
+TEST_F(FileStreamTest, PositionsAndSizesBeyondFourGigabytes) {
     // A sparse file: seeking far past the end and writing one byte takes no real space.
     std::string path = folder.file("large");
     File* file = file_open(as_slice(path), file_mode_write);
@@ -123,7 +456,7 @@ TEST_F(FileTest, PositionsAndSizesBeyondFourGigabytes) {
     file_close(file);
 }
 
-TEST_F(FileTest, PathsInUtf8AndBadPaths) {
+TEST_F(FileStreamTest, PathsInUtf8AndBadPaths) {
     std::string name = folder.file("n\xC3\xA4me \xE2\x82\xAC.txt");
     File* file = file_open(as_slice(name), file_mode_write);
     ASSERT_NE(file, nullptr);
@@ -145,7 +478,7 @@ TEST_F(FileTest, PathsInUtf8AndBadPaths) {
     EXPECT_EQ(file_open(as_slice(too_long), file_mode_write), nullptr);
 }
 
-TEST_F(FileTest, NullHandlesFailQuietly) {
+TEST_F(FileStreamTest, NullHandlesFailQuietly) {
     char buffer[4];
     EXPECT_TRUE(file_failed(nullptr));
     EXPECT_EQ(file_close(nullptr), -1);
@@ -158,7 +491,7 @@ TEST_F(FileTest, NullHandlesFailQuietly) {
     EXPECT_EQ(file_read_byte(nullptr), -1);
 }
 
-TEST_F(FileTest, AFullDeviceFailsTheClose) {
+TEST_F(FileStreamTest, AFullDeviceFailsTheClose) {
     File* file = file_open(slice_literal("/dev/full"), file_mode_write);
     if (!file) GTEST_SKIP() << "no /dev/full here";
     file_write(file, 5, "12345");  // buffered: the failure shows when it is flushed

@@ -1,0 +1,289 @@
+#include "runtime/system/directory.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/system/platform.h"
+#include "runtime/system/temporary.h"
+
+alignas(dynamic_alignment) char dynamic_buffer[dynamic_ring_size];
+int32_t dynamic_pos = 0;
+
+namespace {
+
+// A list entry is a Slice: pointer and length.
+constexpr int64_t entry_bytes = sizeof(Slice);
+static_assert(entry_bytes == 16 && alignof(Slice) <= dynamic_alignment);
+// A list's first block holds 8 entries (128 bytes); each growth doubles it.
+constexpr int64_t first_capacity = 8;
+constexpr int64_t first_block_bytes = first_capacity * entry_bytes;
+// Appended to the path to make the search pattern, without a terminator.
+constexpr Slice search_suffix = slice_literal("/*");
+// The overflow block is at least twice the ring, and twice what it must hold when a
+// listing moves in, so a growing listing copies itself only a logarithmic number of times.
+constexpr int64_t overflow_growth = 2;
+constexpr int64_t overflow_minimum = overflow_growth * dynamic_ring_size;
+
+struct List {
+    Slice* items;
+    int64_t count;
+    int64_t capacity;
+};
+
+// Where blocks are taken: the ring, which restarts at 0 when a block does not fit, or
+// the overflow block, which refuses it instead.
+struct Store {
+    char* base;
+    int64_t size;
+    int64_t fill;
+    bool restarts;
+    // A listing in the ring watches that its takings never reach back to its own first
+    // block: `listing_start` is where that began (-1 before), `restarted` whether the
+    // ring restarted since.
+    bool guarded;
+    int64_t listing_start;
+    bool restarted;
+};
+
+// The overflow block, kept for the rest of the process once a listing needed it.
+char* overflow_base = nullptr;
+int64_t overflow_size = 0;
+
+struct Listing {
+    Store store;
+    List directories;
+    List files;
+};
+
+int64_t align_up(int64_t offset) { return (offset + dynamic_alignment - 1) & -int64_t{dynamic_alignment}; }
+
+Store ring_store(bool guarded) {
+    int64_t fill = std::max<int64_t>(dynamic_pos, 0);
+    return Store{dynamic_buffer, dynamic_ring_size, fill, true, guarded, -1, false};
+}
+
+// Whether the watched listing may take [at, end), the ring restarting for it when
+// `restart`. A second restart, or any block past the start, would reach its own bytes.
+bool guard_allows(Store& store, int64_t at, int64_t end, bool restart) {
+    if (!store.guarded) return true;
+    if (store.listing_start < 0) {
+        store.listing_start = at;
+        return true;
+    }
+    if (restart && store.restarted) return false;
+    bool restarted = store.restarted || restart;
+    if (restarted && end > store.listing_start) return false;
+    store.restarted = restarted;
+    return true;
+}
+
+// Start of a k-byte block by the taking rule, or -1 (nothing taken) when it cannot be had.
+int64_t store_take(Store& store, int64_t k) {
+    int64_t at = align_up(store.fill);
+    bool restart = at + k > store.size;
+    if (restart) {
+        if (!store.restarts) return -1;
+        at = 0;
+    }
+    if (k > store.size || !guard_allows(store, at, at + k, restart)) return -1;
+    store.fill = at + k;
+    return at;
+}
+
+// The list ending at the fill position grows by `s` bytes where it stands. In the ring
+// it stays only while three times `s` fit past the fill position; otherwise it moves to
+// the start of the ring after all.
+Slice* grow_in_place(Store& store, Slice* items, int64_t s) {
+    int64_t fill = store.fill + s;
+    if (!store.restarts) {
+        if (fill > store.size) return nullptr;
+        store.fill = fill;
+        return items;
+    }
+    if (fill + 2 * s <= store.size) {
+        if (!guard_allows(store, store.fill, fill, false)) return nullptr;
+        store.fill = fill;
+        return items;
+    }
+    if (2 * s > store.size || !guard_allows(store, 0, 2 * s, true)) return nullptr;
+    std::memmove(store.base, items, static_cast<size_t>(s));
+    store.fill = 2 * s;
+    return reinterpret_cast<Slice*>(store.base);
+}
+
+// The list's entries in a block twice as large; null (nothing changed) when the store
+// cannot give one.
+Slice* store_grow(Store& store, Slice* items, int64_t capacity) {
+    if (capacity > store.size / (2 * entry_bytes)) return nullptr;
+    int64_t s = capacity * entry_bytes;
+    if (reinterpret_cast<char*>(items) + s == store.base + store.fill) return grow_in_place(store, items, s);
+    int64_t at = store_take(store, 2 * s);
+    if (at < 0) return nullptr;
+    // At the start of the ring the new block may overlap the old one.
+    std::memmove(store.base + at, items, static_cast<size_t>(s));
+    return reinterpret_cast<Slice*>(store.base + at);
+}
+
+bool store_add(Store& store, List& list, Slice text) {
+    if (list.capacity == 0) {
+        int64_t at = store_take(store, first_block_bytes);
+        if (at < 0) return false;
+        list.items = reinterpret_cast<Slice*>(store.base + at);
+        list.capacity = first_capacity;
+    } else if (list.count >= list.capacity) {
+        Slice* grown = store_grow(store, list.items, list.capacity);
+        if (!grown) return false;
+        list.items = grown;
+        list.capacity *= 2;
+    }
+    list.items[list.count++] = text;
+    return true;
+}
+
+// Bytes a list and its names take when laid out afresh.
+int64_t list_bytes(const List& list) {
+    int64_t bytes = list.capacity * entry_bytes;
+    for (int64_t i = 0; i < list.count; ++i) bytes += align_up(list.items[i].length + 1);
+    return bytes;
+}
+
+// The name, its NUL included, copied into `to`, which has room for it.
+Slice copy_name(Store& to, Slice name) {
+    char* copy = to.base + store_take(to, name.length + 1);
+    std::memcpy(copy, name.data, static_cast<size_t>(name.length + 1));
+    return Slice{copy, name.length};
+}
+
+void copy_list(Store& to, List& list) {
+    if (list.capacity == 0) return;
+    auto items = reinterpret_cast<Slice*>(to.base + store_take(to, list.capacity * entry_bytes));
+    for (int64_t i = 0; i < list.count; ++i) items[i] = copy_name(to, list.items[i]);
+    list.items = items;
+}
+
+// Moves the listing so far, and a `pending` name not yet in a list (may be null), into
+// an overflow block with `extra` bytes to spare. The block of an earlier large listing
+// is reused when large enough; the listing's own old block is freed once copied out.
+bool move_to_overflow(Listing& listing, Slice* pending, int64_t extra) {
+    bool in_ring = listing.store.restarts;
+    if (in_ring) dynamic_pos = static_cast<int32_t>(listing.store.fill);
+    int64_t needed = list_bytes(listing.directories) + list_bytes(listing.files) + extra;
+    if (pending) needed += align_up(pending->length + 1);
+    int64_t size = std::max(overflow_minimum, overflow_growth * needed);
+    char* released = nullptr;
+    if (!in_ring || overflow_size < size) {
+        char* block = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+        if (!block) return false;
+        released = overflow_base;
+        overflow_base = block;
+        overflow_size = size;
+    }
+    Store fresh{overflow_base, overflow_size, 0, false, false, -1, false};
+    copy_list(fresh, listing.directories);
+    copy_list(fresh, listing.files);
+    if (pending) *pending = copy_name(fresh, *pending);
+    std::free(released);
+    listing.store = fresh;
+    return true;
+}
+
+// Takes room for a name of `size` bytes (NUL included) and fills it from `wide`.
+char* take_name(Listing& listing, const char16_t* wide, int64_t size) {
+    int64_t at = store_take(listing.store, size);
+    if (at < 0) {
+        if (!move_to_overflow(listing, nullptr, size)) return nullptr;
+        at = store_take(listing.store, size);
+        if (at < 0) return nullptr;
+    }
+    char* name = listing.store.base + at;
+    platform_utf16_to_utf8(wide, name);
+    return name;
+}
+
+bool listing_add(Listing& listing, const PlatformFindData& entry) {
+    int64_t size = platform_utf16_to_utf8(entry.name, nullptr);
+    char* name = take_name(listing, entry.name, size);
+    if (!name) return false;
+    Slice text{name, size - 1};
+    bool is_directory = (entry.attributes & platform_attribute_directory) != 0;
+    List& list = is_directory ? listing.directories : listing.files;
+    if (store_add(listing.store, list, text)) return true;
+    int64_t extra = list.capacity == 0 ? first_block_bytes : 2 * list.capacity * entry_bytes;
+    return move_to_overflow(listing, &text, extra) && store_add(listing.store, list, text);
+}
+
+// The path followed by "/*", placed in the temporary ring by its taking rule, then its
+// UTF-16 form; null when too long for the ring.
+const char16_t* search_pattern(Slice path) {
+    if (path.length < 0 || (!path.data && path.length > 0)) return nullptr;
+    int64_t k = path.length + search_suffix.length;
+    if (k > temporary_ring_size) return nullptr;
+    if (temporary_pos < 0 || temporary_pos + k > temporary_ring_size) temporary_pos = 0;
+    char* pattern = temporary_buffer + temporary_pos;
+    // The path may itself lie in the ring.
+    if (path.length > 0) std::memmove(pattern, path.data, static_cast<size_t>(path.length));
+    std::memcpy(pattern + path.length, search_suffix.data, static_cast<size_t>(search_suffix.length));
+    temporary_pos += static_cast<int32_t>(k);
+    return to_wide_cstr(Slice{pattern, k});
+}
+
+bool is_directory(uint32_t attributes) {
+    return attributes != platform_attributes_invalid && (attributes & platform_attribute_directory) != 0;
+}
+
+}  // namespace
+
+int32_t directory_create(Slice path) {
+    const char16_t* wide_path = to_wide_cstr(path);
+    return wide_path ? platform_create_directory(wide_path) : 0;
+}
+
+int32_t directory_delete(Slice path) {
+    const char16_t* wide_path = to_wide_cstr(path);
+    return wide_path ? platform_remove_directory(wide_path) : 0;
+}
+
+int32_t directory_rename(Slice old_path, Slice new_path) {
+    const char16_t* wide_old;
+    const char16_t* wide_new;
+    if (!to_wide_cstr_pair(old_path, new_path, &wide_old, &wide_new)) return 0;
+    if (!is_directory(platform_attributes(wide_old))) return 0;
+    return platform_move(wide_old, wide_new);
+}
+
+int32_t directory_exists(Slice path) {
+    const char16_t* wide_path = to_wide_cstr(path);
+    return wide_path && is_directory(platform_attributes(wide_path)) ? 1 : 0;
+}
+
+void directory_get_content(DirectoryContent* result, Slice path) {
+    if (!result) return;
+    *result = DirectoryContent{SliceArray{nullptr, 0}, SliceArray{nullptr, 0}};
+    const char16_t* pattern = search_pattern(path);
+    if (!pattern) return;
+    PlatformFindData entry;
+    PlatformSearch* search = platform_find_first(pattern, &entry);
+    if (!search) return;
+    Listing listing{ring_store(true), List{nullptr, 0, 0}, List{nullptr, 0, 0}};
+    bool listed = listing_add(listing, entry);
+    while (listed && platform_find_next(search, &entry)) listed = listing_add(listing, entry);
+    platform_find_close(search);
+    if (listing.store.restarts) dynamic_pos = static_cast<int32_t>(listing.store.fill);
+    if (!listed) return;
+    result->directories = SliceArray{listing.directories.items, listing.directories.count};
+    result->files = SliceArray{listing.files.items, listing.files.count};
+}
+
+bool add_string(Slice*& items, int64_t& count, int64_t& capacity, Slice text) {
+    bool consistent = count >= 0 && count <= capacity && (capacity == 0 || items);
+    if (!consistent) return false;
+    List list{items, count, capacity};
+    Store ring = ring_store(false);
+    if (!store_add(ring, list, text)) return false;
+    dynamic_pos = static_cast<int32_t>(ring.fill);
+    items = list.items;
+    count = list.count;
+    capacity = list.capacity;
+    return true;
+}

@@ -1,0 +1,96 @@
+// Command execution through the shell: exit statuses, the bytes of the command line, the
+// temporary ring's limit, and output order.
+#include "runtime/system/system.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "runtime/system/file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Slice text(const std::string& s) { return Slice{s.data(), static_cast<int64_t>(s.size())}; }
+
+std::string read_all(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+fs::path make_scratch_folder() {
+    std::random_device random;
+    for (;;) {
+        fs::path folder = fs::temp_directory_path() / ("wordgen-system-test-" + std::to_string(random()));
+        if (fs::create_directory(folder)) return folder;
+    }
+}
+
+class SystemTest : public testing::Test {
+  protected:
+    void SetUp() override { root = make_scratch_folder(); }
+    void TearDown() override { fs::remove_all(root); }
+    std::string at(const std::string& name) const { return (root / name).string(); }
+    fs::path root;
+};
+
+TEST(SystemExecute, ReturnsTheCommandsExitStatus) {
+    struct Case {
+        const char* command;
+        int32_t expected;
+    } cases[] = {
+        {"true", 0},
+        {"", 0},
+        {"exit 3", 3},
+        {"exit 255", 255},
+        {"false", 1},
+        {"no-such-command-anywhere 2>/dev/null", 127},
+        {"kill -KILL $$", 128 + 9},   // ended by a signal, as the shell reports it
+        {"kill -TERM $$", 128 + 15},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        EXPECT_EQ(system_execute(slice_from_cstr(c.command)), c.expected);
+    }
+}
+
+TEST_F(SystemTest, CommandBytesReachTheShellUnchanged) {
+    // The Slice is not terminated: the bytes after its end must not reach the shell.
+    std::string command = "printf 'h\\303\\251 \xE2\x82\xAC' > '" + at("out") + "'";
+    std::string with_tail = command + "; touch '" + at("tail") + "'";
+    EXPECT_EQ(system_execute(Slice{with_tail.data(), static_cast<int64_t>(command.size())}), 0);
+    EXPECT_EQ(read_all(root / "out"), "h\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_FALSE(fs::exists(root / "tail"));
+}
+
+// 16383 bytes and the NUL fill the 16 KiB ring; one byte more is refused unrun.
+TEST_F(SystemTest, CommandsLongerThanTheRingAreRefused) {
+    std::string fits = "touch '" + at("ran") + "'";
+    fits.resize(16383, ' ');
+    EXPECT_EQ(system_execute(text(fits)), 0);
+    EXPECT_TRUE(fs::exists(root / "ran"));
+
+    std::string too_long = "touch '" + at("refused") + "'";
+    too_long.resize(16384, ' ');
+    EXPECT_EQ(system_execute(text(too_long)), -1);
+    EXPECT_FALSE(fs::exists(root / "refused"));
+}
+
+// What the program wrote before, still in its stream buffers, goes out before the
+// command runs.
+TEST_F(SystemTest, PendingOutputIsWrittenBeforeTheCommandRuns) {
+    std::string path = at("log");
+    File* log = file_open(text(path), file_mode_write);
+    ASSERT_FALSE(file_failed(log));
+    ASSERT_EQ(file_write(log, 6, "first\n"), 6u);
+    EXPECT_EQ(system_execute(text("cat '" + path + "' > '" + at("seen") + "'")), 0);
+    EXPECT_EQ(file_close(log), 0);
+    EXPECT_EQ(read_all(root / "seen"), "first\n");
+}
+
+}  // namespace
