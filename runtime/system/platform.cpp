@@ -151,28 +151,6 @@ int64_t platform_utf16_to_utf8(const void* wide, char* out) {
     }
 }
 
-std::FILE* platform_open_wide(const void* wide_path, const void* wide_mode) {
-    if (!wide_path || !wide_mode) return nullptr;
-    if (wide_length(wide_path) > platform_max_wide_units || wide_length(wide_mode) >= max_mode_bytes) {
-        return nullptr;
-    }
-    char path[platform_max_wide_units * max_utf8_bytes_per_unit + 1];
-    char mode[max_mode_bytes * max_utf8_bytes_per_unit + 2];
-    platform_utf16_to_utf8(wide_path, path);
-    int64_t mode_size = platform_utf16_to_utf8(wide_mode, mode);
-    // Children started by system() must not inherit the runtime's open files.
-    mode[mode_size - 1] = 'e';
-    mode[mode_size] = '\0';
-    std::FILE* file = std::fopen(path, mode);
-    if (!file) return nullptr;
-    struct stat status;
-    if (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    return file;
-}
-
 bool platform_seek(std::FILE* file, int64_t offset, int origin) {
     return fseeko(file, static_cast<off_t>(offset), origin) == 0;
 }
@@ -372,6 +350,10 @@ bool read_entry(DIR* dir, PlatformFindData* data) {
 std::FILE* platform_open_narrow(const char* path, const char* mode) {
     if (!path || !mode) return nullptr;
     return open_stream(path, mode, nullptr);
+}
+
+std::FILE* platform_open_wide(const void* wide_path, const void* wide_mode) {
+    return platform_open_wide_apart(wide_path, wide_mode, nullptr);
 }
 
 std::FILE* platform_open_wide_apart(const void* wide_path, const void* wide_mode, std::FILE* other) {

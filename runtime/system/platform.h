@@ -27,7 +27,8 @@ int64_t platform_utf16_to_utf8(const void* wide, char* out);
 
 // Stands in for _wfopen: opens the file named by a wide path in a wide stream mode
 // ("wb", "rb", "r+b", "a", "a+"). Null when the path cannot be opened as a file:
-// a directory is refused in every mode, as on Windows.
+// a directory is refused in every mode, as on Windows. Never waits on a FIFO (see
+// platform_open_narrow).
 std::FILE* platform_open_wide(const void* wide_path, const void* wide_mode);
 
 // Stands in for fseeko/ftello with 64-bit offsets. Seek returns true on success;
@@ -44,8 +45,7 @@ int64_t platform_time();
 // never waits: a FIFO without a writer opens empty, one without a reader is refused.
 std::FILE* platform_open_narrow(const char* path, const char* mode);
 
-// As platform_open_wide, never waiting on a FIFO (see platform_open_narrow), and
-// refusing (null) a path that names the file `other` is open on, by whatever path:
+// As platform_open_wide, also refusing (null) a path that names the file `other` is open on, by whatever path:
 // that file is then left untouched, not emptied. A null `other` refuses nothing more.
 std::FILE* platform_open_wide_apart(const void* wide_path, const void* wide_mode, std::FILE* other);
 

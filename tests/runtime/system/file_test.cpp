@@ -13,6 +13,8 @@
 #include "runtime/system/temporary.h"
 #include "test_support.h"
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -476,6 +478,16 @@ TEST_F(FileStreamTest, PathsInUtf8AndBadPaths) {
     EXPECT_EQ(file_open(as_slice(folder.file("no/such/dir")), file_mode_write), nullptr);
     std::string too_long = folder.path + "/" + std::string(9000, 'x');
     EXPECT_EQ(file_open(as_slice(too_long), file_mode_write), nullptr);
+}
+
+TEST_F(FileStreamTest, AFifoNeverMakesTheOpenWait) {
+    std::string fifo = folder.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(file_open(as_slice(fifo), file_mode_write), nullptr);  // no reader: refused
+    File* file = file_open(as_slice(fifo), file_mode_read);          // no writer: empty
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file_read_byte(file), -1);
+    file_close(file);
 }
 
 TEST_F(FileStreamTest, NullHandlesFailQuietly) {
