@@ -379,7 +379,9 @@ TEST_F(FileStreamTest, EachModeTreatsExistingAndMissingFiles) {
         std::string missing = folder.file("missing" + std::to_string(c.mode));
         File* created = file_open(as_slice(missing), c.mode);
         EXPECT_EQ(created != nullptr, c.opens_missing) << "mode " << c.mode;
-        if (created) EXPECT_EQ(file_close(created), 0);
+        if (created) {
+            EXPECT_EQ(file_close(created), 0);
+        }
 
         std::string existing = folder.file("existing" + std::to_string(c.mode));
         write_file(existing, "old");
