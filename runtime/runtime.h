@@ -10,3 +10,4 @@
 #include "runtime/system/file.h"
 #include "runtime/system/system.h"
 #include "runtime/media/pool.h"
+#include "runtime/media/image.h"
