@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -25,6 +26,9 @@ const PoolFamily families[] = {
     {"audio", audio_set_buffer, audio_memory_allocate, audio_memory_reallocate, &audio_pool,
      "audio memory allocation failed\n", "audio memory reallocation failed\n"},
 };
+
+// Test names and failures show the family, not the record's bytes.
+void PrintTo(const PoolFamily& family, std::ostream* out) { *out << family.name; }
 
 constexpr int64_t block_bytes = 256;
 
