@@ -78,6 +78,44 @@ void write_to_file(void* context, void* data, int size) {
     if (std::fwrite(data, 1, count, sink->file) != count) sink->failed = true;
 }
 
+// Binary grey and colour PNM; only these carry 16-bit samples among the PNM kinds read.
+constexpr char pnm_mark = 'P';
+constexpr char pnm_grey = '5';
+constexpr char pnm_colour = '6';
+constexpr size_t pnm_magic_bytes = 2;
+constexpr unsigned sample_low_byte = 0xFF;
+
+bool is_pnm_magic(const uint8_t* magic) {
+    return magic[0] == pnm_mark && (magic[1] == pnm_grey || magic[1] == pnm_colour);
+}
+
+// This stb version reads 16-bit PNM samples in the machine's byte order, but PNM stores
+// them most significant byte first: such files are decoded at 16 bits and reduced here.
+bool is_16_bit_pnm(const uint8_t* data, int32_t size) {
+    return size >= static_cast<int32_t>(pnm_magic_bytes) && is_pnm_magic(data) &&
+           stbi_is_16_bit_from_memory(data, size);
+}
+
+bool is_16_bit_pnm_file(std::FILE* file) {
+    uint8_t magic[pnm_magic_bytes];
+    bool pnm = std::fread(magic, 1, pnm_magic_bytes, file) == pnm_magic_bytes && is_pnm_magic(magic);
+    std::rewind(file);
+    return pnm && stbi_is_16_bit_from_file(file);
+}
+
+// Keeps each sample's most significant byte, which the decoder left in the low half, and
+// converts to the requested channel count as the decoder would have.
+uint8_t* reduce_pnm_samples(const stbi_us* samples, int width, int height, int own_channels,
+                            int32_t channels) {
+    int64_t count = int64_t{width} * height * own_channels;
+    auto* reduced = static_cast<uint8_t*>(image_memory_allocate(count));
+    if (!reduced) return nullptr;
+    for (int64_t i = 0; i < count; ++i) reduced[i] = static_cast<uint8_t>(samples[i] & sample_low_byte);
+    if (channels == 0 || channels == own_channels) return reduced;
+    return stbi__convert_format(reduced, own_channels, channels, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height));
+}
+
 int encode(ImageEncoding encoding, FileSink* sink, int width, int height, int channels,
            const uint8_t* pixels) {
     switch (encoding) {
@@ -103,8 +141,18 @@ void image_codec_set_flip(bool flip) {
 }
 
 uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width, int32_t* height) {
+    // Opened as stbi_load opens it, so that the 16-bit PNM check can look first.
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return nullptr;
     int w = 0, h = 0, own_channels = 0;
-    stbi_uc* pixels = stbi_load(path, &w, &h, &own_channels, channels);
+    uint8_t* pixels = nullptr;
+    if (is_16_bit_pnm_file(file)) {
+        stbi_us* samples = stbi_load_from_file_16(file, &w, &h, &own_channels, 0);
+        if (samples) pixels = reduce_pnm_samples(samples, w, h, own_channels, channels);
+    } else {
+        pixels = stbi_load_from_file(file, &w, &h, &own_channels, channels);
+    }
+    std::fclose(file);
     if (!pixels) return nullptr;
     *width = w;
     *height = h;
@@ -114,7 +162,13 @@ uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width, in
 uint8_t* image_codec_load_from_memory(const uint8_t* data, int32_t size, int32_t channels,
                                       int32_t* width, int32_t* height) {
     int w = 0, h = 0, own_channels = 0;
-    stbi_uc* pixels = stbi_load_from_memory(data, size, &w, &h, &own_channels, channels);
+    uint8_t* pixels = nullptr;
+    if (is_16_bit_pnm(data, size)) {
+        stbi_us* samples = stbi_load_16_from_memory(data, size, &w, &h, &own_channels, 0);
+        if (samples) pixels = reduce_pnm_samples(samples, w, h, own_channels, channels);
+    } else {
+        pixels = stbi_load_from_memory(data, size, &w, &h, &own_channels, channels);
+    }
     if (!pixels) return nullptr;
     *width = w;
     *height = h;

@@ -12,9 +12,9 @@ enum class ImageEncoding : uint8_t { bmp, png, tga, jpg };
 void image_codec_set_flip(bool flip);
 
 // Decodes the file at the NUL-terminated `path` into 8-bit pixels with `channels`
-// channels (0 keeps the file's own count) in the image pool. Null when the file cannot
-// be opened or decoded or the pool runs short; `width` and `height` are written only on
-// success.
+// channels (0 keeps the file's own count) in the image pool; 16-bit samples keep their
+// most significant byte, in PNM files too. Null when the file cannot be opened or
+// decoded or the pool runs short; `width` and `height` are written only on success.
 [[nodiscard]] uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width,
                                         int32_t* height);
 

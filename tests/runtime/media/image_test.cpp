@@ -164,6 +164,8 @@ const FixtureCase fixtures[] = {
     {"rgb.gif", Kind::rgb, 4, 0},  // GIF always decodes with 4 channels of its own
     {"rgb.ppm", Kind::rgb, 3, 0},
     {"grey.pgm", Kind::grey, 1, 0},
+    {"rgb16.ppm", Kind::rgb, 3, 0},  // 16-bit PNM: the most significant byte counts
+    {"grey16.pgm", Kind::grey, 1, 0},
     {"rgb.jpg", Kind::rgb, 3, 6},
     {"grey.jpg", Kind::grey, 1, 6},
     {"progressive.jpg", Kind::rgb, 3, 24},
