@@ -33,7 +33,8 @@ constexpr NamedEncoding named_encodings[] = {
 };
 
 bool same_text(Slice a, Slice b) {
-    return a.length == b.length && (a.length == 0 || std::memcmp(a.data, b.data, static_cast<size_t>(a.length)) == 0);
+    if (a.length != b.length) return false;
+    return a.length == 0 || std::memcmp(a.data, b.data, static_cast<size_t>(a.length)) == 0;
 }
 
 // The text after the last '.' of the path; false when the path has no '.'.
@@ -63,7 +64,8 @@ bool find_encoding(Slice path, ImageEncoding* encoding) {
 // The terminated copy the C library opens. A path holding a NUL byte would reach it cut
 // short and name some other file, so it is refused.
 const char* terminated_path(Slice path) {
-    if (path.length > 0 && path.data && std::memchr(path.data, '\0', static_cast<size_t>(path.length))) return nullptr;
+    bool has_bytes = path.length > 0 && path.data;
+    if (has_bytes && std::memchr(path.data, '\0', static_cast<size_t>(path.length))) return nullptr;
     Slice copy = path;
     if (!append_character(copy)) return nullptr;
     return copy.data;

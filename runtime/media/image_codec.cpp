@@ -98,7 +98,8 @@ bool is_16_bit_pnm(const uint8_t* data, int32_t size) {
 
 bool is_16_bit_pnm_file(std::FILE* file) {
     uint8_t magic[pnm_magic_bytes];
-    bool pnm = std::fread(magic, 1, pnm_magic_bytes, file) == pnm_magic_bytes && is_pnm_magic(magic);
+    bool pnm = std::fread(magic, 1, pnm_magic_bytes, file) == pnm_magic_bytes &&
+               is_pnm_magic(magic);
     std::rewind(file);
     return pnm && stbi_is_16_bit_from_file(file);
 }
@@ -110,7 +111,9 @@ uint8_t* reduce_pnm_samples(const stbi_us* samples, int width, int height, int o
     int64_t count = int64_t{width} * height * own_channels;
     auto* reduced = static_cast<uint8_t*>(image_memory_allocate(count));
     if (!reduced) return nullptr;
-    for (int64_t i = 0; i < count; ++i) reduced[i] = static_cast<uint8_t>(samples[i] & sample_low_byte);
+    for (int64_t i = 0; i < count; ++i) {
+        reduced[i] = static_cast<uint8_t>(samples[i] & sample_low_byte);
+    }
     if (channels == 0 || channels == own_channels) return reduced;
     return stbi__convert_format(reduced, own_channels, channels, static_cast<unsigned>(width),
                                 static_cast<unsigned>(height));

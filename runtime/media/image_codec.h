@@ -11,7 +11,7 @@ enum class ImageEncoding : uint8_t { bmp, png, tga, jpg };
 // the rows in reverse order.
 void image_codec_set_flip(bool flip);
 
-// Decodes the file at the NUL-terminated `path` into 8-bit pixels with `channels`
+// Decodes the file at the NUL-terminated `path` into 8-bit pixels with `channels` (0..4)
 // channels (0 keeps the file's own count) in the image pool; 16-bit samples keep their
 // most significant byte, in PNM files too. Null when the file cannot be opened or
 // decoded or the pool runs short; `width` and `height` are written only on success.

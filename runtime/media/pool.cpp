@@ -73,7 +73,8 @@ void* reallocate(MediaPool& pool, const PoolMessages& messages, void* block, int
     }
     void* moved = allocate(pool, messages, new_size);
     if (!moved) return nullptr;
-    std::memcpy(moved, block, static_cast<size_t>(std::max<int64_t>(0, std::min(old_size, new_size))));
+    int64_t kept = std::max<int64_t>(0, std::min(old_size, new_size));
+    std::memcpy(moved, block, static_cast<size_t>(kept));
     return moved;
 }
 

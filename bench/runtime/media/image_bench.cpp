@@ -47,7 +47,8 @@ std::vector<uint8_t> make_pixels() {
     for (int y = 0; y < side; ++y) {
         for (int x = 0; x < side; ++x) {
             noise = noise * 1664525u + 1013904223u;  // a little grain, like a photograph
-            uint8_t* p = &pixels[(static_cast<size_t>(y) * side + static_cast<size_t>(x)) * channels];
+            size_t at = (static_cast<size_t>(y) * side + static_cast<size_t>(x)) * channels;
+            uint8_t* p = &pixels[at];
             p[0] = static_cast<uint8_t>((x >> 4) + (noise >> 30));
             p[1] = static_cast<uint8_t>((y >> 4) + (noise >> 28 & 3));
             p[2] = static_cast<uint8_t>(((x + y) >> 5) ^ (noise >> 26 & 3));
