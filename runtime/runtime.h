@@ -12,3 +12,4 @@
 #include "runtime/system/directory.h"
 #include "runtime/media/pool.h"
 #include "runtime/math/math.h"
+#include "runtime/media/image.h"

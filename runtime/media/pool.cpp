@@ -10,7 +10,11 @@ MediaPool audio_pool = {};
 
 namespace {
 
+// Blocks start at multiples of 8 from the base, enough for any scalar the libraries store.
 constexpr int64_t pool_alignment = 8;
+// Largest usable size: raising a position up to the next multiple of the alignment must
+// still fit in 64 bits. No real block comes near it.
+constexpr int64_t max_pool_size = INT64_MAX - (pool_alignment - 1);
 
 struct PoolMessages {
     Slice allocation_failed;
@@ -25,7 +29,7 @@ constexpr PoolMessages audio_messages = {slice_literal("audio memory allocation 
 void set_buffer(MediaPool& pool, int64_t size, void* memory) {
     bool usable = memory != nullptr && size > 0;
     pool.memory = static_cast<unsigned char*>(memory);
-    pool.size = usable ? size : 0;
+    pool.size = usable ? std::min(size, max_pool_size) : 0;
     pool.pos = 0;
 }
 
@@ -46,9 +50,10 @@ bool is_top_block(const MediaPool& pool, const void* block, int64_t old_size) {
     auto address = reinterpret_cast<uintptr_t>(block);
     auto base = reinterpret_cast<uintptr_t>(pool.memory);
     if (!pool.memory || address < base || old_size < 0) return false;
+    // Compared as a distance below the position, so a foreign pointer cannot wrap a sum.
     uintptr_t offset = address - base;
-    return offset <= static_cast<uintptr_t>(pool.pos) && offset + static_cast<uintptr_t>(old_size) ==
-                                                              static_cast<uintptr_t>(pool.pos);
+    uintptr_t end = static_cast<uintptr_t>(pool.pos);
+    return offset <= end && end - offset == static_cast<uintptr_t>(old_size);
 }
 
 void* reallocate(MediaPool& pool, const PoolMessages& messages, void* block, int64_t old_size,
@@ -56,7 +61,9 @@ void* reallocate(MediaPool& pool, const PoolMessages& messages, void* block, int
     if (!block) return allocate(pool, messages, new_size);
     if (is_top_block(pool, block, old_size)) {
         int64_t start = pool.pos - old_size;
-        // A growth may end exactly at the end of the pool, like a fresh allocation.
+        // A growth may end exactly at the end of the pool, like a fresh allocation; a
+        // refused one leaves the position alone so smaller requests still get served.
+        // Shrinking gives the tail back, which only the top block can do safely.
         if (new_size < 0 || new_size > pool.size - start) {
             print(messages.reallocation_failed);
             return nullptr;
@@ -66,7 +73,8 @@ void* reallocate(MediaPool& pool, const PoolMessages& messages, void* block, int
     }
     void* moved = allocate(pool, messages, new_size);
     if (!moved) return nullptr;
-    std::memcpy(moved, block, static_cast<size_t>(std::max<int64_t>(0, std::min(old_size, new_size))));
+    int64_t kept = std::max<int64_t>(0, std::min(old_size, new_size));
+    std::memcpy(moved, block, static_cast<size_t>(kept));
     return moved;
 }
 

@@ -1,0 +1,119 @@
+#include "runtime/media/image.h"
+
+#include <cstring>
+
+#include "runtime/media/image_codec.h"
+#include "runtime/system/temporary.h"
+
+namespace {
+
+// Pixels hold grey; grey and alpha; red, green, blue; or those and alpha.
+constexpr int8_t max_channels = 4;
+// The decoder counts encoded bytes in a signed 32-bit int.
+constexpr int64_t max_encoded_size = INT32_MAX;
+// The encoders index a whole image, PNG's filter byte per row included, in signed 32-bit
+// ints; larger images would overflow them.
+constexpr int64_t max_encoder_bytes = INT32_MAX;
+constexpr int64_t png_filter_bytes_per_row = 1;
+constexpr char extension_mark = '.';
+
+constexpr Image empty_image = {nullptr, 0, 0};
+
+struct NamedEncoding {
+    Slice extension;
+    ImageEncoding encoding;
+};
+
+// Searched in this order; the first match decides.
+constexpr NamedEncoding named_encodings[] = {
+    {slice_literal("bmp"), ImageEncoding::bmp},
+    {slice_literal("png"), ImageEncoding::png},
+    {slice_literal("tga"), ImageEncoding::tga},
+    {slice_literal("jpg"), ImageEncoding::jpg},
+};
+
+bool same_text(Slice a, Slice b) {
+    if (a.length != b.length) return false;
+    return a.length == 0 || std::memcmp(a.data, b.data, static_cast<size_t>(a.length)) == 0;
+}
+
+// The text after the last '.' of the path; false when the path has no '.'.
+bool find_extension(Slice path, Slice* extension) {
+    if (!path.data) return false;
+    for (int64_t i = path.length - 1; i >= 0; --i) {
+        if (path.data[i] == extension_mark) {
+            *extension = Slice{path.data + i + 1, path.length - i - 1};
+            return true;
+        }
+    }
+    return false;
+}
+
+bool find_encoding(Slice path, ImageEncoding* encoding) {
+    Slice extension;
+    if (!find_extension(path, &extension)) return false;
+    for (const NamedEncoding& named : named_encodings) {
+        if (same_text(extension, named.extension)) {
+            *encoding = named.encoding;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The terminated copy the C library opens. A path holding a NUL byte would reach it cut
+// short and name some other file, so it is refused.
+const char* terminated_path(Slice path) {
+    bool has_bytes = path.length > 0 && path.data;
+    if (has_bytes && std::memchr(path.data, '\0', static_cast<size_t>(path.length))) return nullptr;
+    Slice copy = path;
+    if (!append_character(copy)) return nullptr;
+    return copy.data;
+}
+
+bool valid_load_channels(int8_t channels) { return channels >= 0 && channels <= max_channels; }
+
+bool encoders_can_take(Image image, int8_t channels) {
+    if (!image.data || image.width <= 0 || image.height <= 0) return false;
+    if (channels < 1 || channels > max_channels) return false;
+    int64_t row = int64_t{image.width} * channels + png_filter_bytes_per_row;
+    // Checked before multiplying so the product cannot overflow either.
+    return row <= max_encoder_bytes && row * image.height <= max_encoder_bytes;
+}
+
+Image loaded(uint8_t* data, int32_t width, int32_t height) {
+    return data ? Image{data, width, height} : empty_image;
+}
+
+}  // namespace
+
+void image_set_flip(uint8_t flip) { image_codec_set_flip(flip != 0); }
+
+Image image_load(Slice path, int8_t channels) {
+    if (!valid_load_channels(channels)) return empty_image;
+    const char* terminated = terminated_path(path);
+    if (!terminated) return empty_image;
+    int32_t width = 0, height = 0;
+    uint8_t* pixels = image_codec_load(terminated, channels, &width, &height);
+    return loaded(pixels, width, height);
+}
+
+Image image_load_from_memory(int64_t size, const void* data, int8_t channels) {
+    if (!valid_load_channels(channels)) return empty_image;
+    if (!data || size < 0 || size > max_encoded_size) return empty_image;
+    int32_t width = 0, height = 0;
+    uint8_t* pixels = image_codec_load_from_memory(static_cast<const uint8_t*>(data),
+                                                   static_cast<int32_t>(size), channels, &width,
+                                                   &height);
+    return loaded(pixels, width, height);
+}
+
+bool image_save(Image image, Slice path, int8_t channels) {
+    if (!encoders_can_take(image, channels)) return false;
+    ImageEncoding encoding;
+    if (!find_encoding(path, &encoding)) return false;
+    const char* terminated = terminated_path(path);
+    if (!terminated) return false;
+    return image_codec_save(encoding, terminated, image.width, image.height, channels,
+                            image.data);
+}

@@ -1,0 +1,189 @@
+#include "runtime/media/image_codec.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/media/pool.h"
+
+namespace {
+
+// stb_image counts in size_t; a count beyond the pool's signed range is asked for as the
+// largest request, which no pool serves, so the pool reports the failure as usual.
+int64_t pool_request(size_t size) {
+    return size > static_cast<size_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(size);
+}
+
+void* pool_allocate(size_t size) { return image_memory_allocate(pool_request(size)); }
+
+void* pool_reallocate(void* block, size_t old_size, size_t new_size) {
+    return image_memory_reallocate(block, pool_request(old_size), pool_request(new_size));
+}
+
+}  // namespace
+
+// Decoded pixels and every intermediate buffer come from the image pool. Nothing goes back
+// piece by piece: the program empties the pool by setting it again.
+#define STBI_MALLOC(size) pool_allocate(size)
+#define STBI_REALLOC_SIZED(block, old_size, new_size) pool_reallocate(block, old_size, new_size)
+#define STBI_FREE(block) ((void)(block))
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_PNG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_TGA
+#define STBI_ONLY_PSD
+#define STBI_ONLY_GIF
+#define STBI_ONLY_PIC
+#define STBI_ONLY_PNM
+// Said up front as well: the header's declarations look at these before the ONLY list.
+#define STBI_NO_HDR
+#define STBI_NO_LINEAR
+// Nobody asks why a load failed, so the texts would be dead weight.
+#define STBI_NO_FAILURE_STRINGS
+// One thread uses the runtime: the flip setting is a plain process-global.
+#define STBI_NO_THREAD_LOCALS
+// Static, so no other copy of the libraries in the process can take the place of this one.
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+// The writer keeps the heap and its default settings; files are opened here instead, so
+// that a short write or a failed close is noticed.
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#include <stb_image.h>
+#include <stb_image_write.h>
+#pragma GCC diagnostic pop
+
+namespace {
+
+// stb_image_write's best quality; saves always ask for it.
+constexpr int jpeg_quality = 100;
+
+struct FileSink {
+    std::FILE* file;
+    bool failed;  // sticky: once a write fell short, the rest is skipped
+};
+
+void write_to_file(void* context, void* data, int size) {
+    auto* sink = static_cast<FileSink*>(context);
+    if (sink->failed || size <= 0) return;
+    size_t count = static_cast<size_t>(size);
+    if (std::fwrite(data, 1, count, sink->file) != count) sink->failed = true;
+}
+
+// Binary grey and colour PNM; only these carry 16-bit samples among the PNM kinds read.
+constexpr char pnm_mark = 'P';
+constexpr char pnm_grey = '5';
+constexpr char pnm_colour = '6';
+constexpr size_t pnm_magic_bytes = 2;
+constexpr unsigned sample_low_byte = 0xFF;
+
+bool is_pnm_magic(const uint8_t* magic) {
+    return magic[0] == pnm_mark && (magic[1] == pnm_grey || magic[1] == pnm_colour);
+}
+
+// This stb version reads 16-bit PNM samples in the machine's byte order, but PNM stores
+// them most significant byte first: such files are decoded at 16 bits and reduced here.
+bool is_16_bit_pnm(const uint8_t* data, int32_t size) {
+    return size >= static_cast<int32_t>(pnm_magic_bytes) && is_pnm_magic(data) &&
+           stbi_is_16_bit_from_memory(data, size);
+}
+
+bool is_16_bit_pnm_file(std::FILE* file) {
+    uint8_t magic[pnm_magic_bytes];
+    bool pnm = std::fread(magic, 1, pnm_magic_bytes, file) == pnm_magic_bytes &&
+               is_pnm_magic(magic);
+    std::rewind(file);
+    return pnm && stbi_is_16_bit_from_file(file);
+}
+
+// Keeps each sample's most significant byte, which the decoder left in the low half, and
+// converts to the requested channel count as the decoder would have.
+uint8_t* reduce_pnm_samples(const stbi_us* samples, int width, int height, int own_channels,
+                            int32_t channels) {
+    int64_t count = int64_t{width} * height * own_channels;
+    auto* reduced = static_cast<uint8_t*>(image_memory_allocate(count));
+    if (!reduced) return nullptr;
+    for (int64_t i = 0; i < count; ++i) {
+        reduced[i] = static_cast<uint8_t>(samples[i] & sample_low_byte);
+    }
+    if (channels == 0 || channels == own_channels) return reduced;
+    return stbi__convert_format(reduced, own_channels, channels, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height));
+}
+
+int encode(ImageEncoding encoding, FileSink* sink, int width, int height, int channels,
+           const uint8_t* pixels) {
+    switch (encoding) {
+        case ImageEncoding::bmp:
+            return stbi_write_bmp_to_func(write_to_file, sink, width, height, channels, pixels);
+        case ImageEncoding::png:
+            return stbi_write_png_to_func(write_to_file, sink, width, height, channels, pixels,
+                                          width * channels);
+        case ImageEncoding::tga:
+            return stbi_write_tga_to_func(write_to_file, sink, width, height, channels, pixels);
+        case ImageEncoding::jpg:
+            return stbi_write_jpg_to_func(write_to_file, sink, width, height, channels, pixels,
+                                          jpeg_quality);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void image_codec_set_flip(bool flip) {
+    stbi_set_flip_vertically_on_load(flip);
+    stbi_flip_vertically_on_write(flip);
+}
+
+uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width, int32_t* height) {
+    // Opened as stbi_load opens it, so that the 16-bit PNM check can look first.
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return nullptr;
+    int w = 0, h = 0, own_channels = 0;
+    uint8_t* pixels = nullptr;
+    if (is_16_bit_pnm_file(file)) {
+        stbi_us* samples = stbi_load_from_file_16(file, &w, &h, &own_channels, 0);
+        if (samples) pixels = reduce_pnm_samples(samples, w, h, own_channels, channels);
+    } else {
+        pixels = stbi_load_from_file(file, &w, &h, &own_channels, channels);
+    }
+    std::fclose(file);
+    if (!pixels) return nullptr;
+    *width = w;
+    *height = h;
+    return pixels;
+}
+
+uint8_t* image_codec_load_from_memory(const uint8_t* data, int32_t size, int32_t channels,
+                                      int32_t* width, int32_t* height) {
+    int w = 0, h = 0, own_channels = 0;
+    uint8_t* pixels = nullptr;
+    if (is_16_bit_pnm(data, size)) {
+        stbi_us* samples = stbi_load_16_from_memory(data, size, &w, &h, &own_channels, 0);
+        if (samples) pixels = reduce_pnm_samples(samples, w, h, own_channels, channels);
+    } else {
+        pixels = stbi_load_from_memory(data, size, &w, &h, &own_channels, channels);
+    }
+    if (!pixels) return nullptr;
+    *width = w;
+    *height = h;
+    return pixels;
+}
+
+bool image_codec_save(ImageEncoding encoding, const char* path, int32_t width, int32_t height,
+                      int32_t channels, const uint8_t* pixels) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file) return false;
+    FileSink sink = {file, false};
+    bool encoded = encode(encoding, &sink, width, height, channels, pixels) != 0;
+    bool closed = std::fclose(file) == 0;
+    return encoded && closed && !sink.failed;
+}

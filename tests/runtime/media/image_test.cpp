@@ -1,0 +1,538 @@
+#include "runtime/media/image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime/media/pool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The fixtures under tests/data/image are 8 x 6 pictures of one pattern (see make.sh there).
+constexpr int pattern_width = 8;
+constexpr int pattern_height = 6;
+constexpr int64_t pool_bytes = 4 << 20;
+
+struct Pixel {
+    int r, g, b, a;
+};
+
+// The source pixel at (x, y) of a fixture of `kind`: colour with or without alpha, or grey.
+enum class Kind { rgba, rgb, grey };
+
+Pixel pattern_pixel(Kind kind, int x, int y) {
+    int grey = 10 + 5 * (x + 8 * y);
+    if (kind == Kind::grey) return {grey, grey, grey, 255};
+    int alpha = kind == Kind::rgba ? 255 - 5 * (x + 8 * y) : 255;
+    return {30 * x + 15, 40 * y + 20, 255 - 20 * (x + y), alpha};
+}
+
+// The decoder's grey for a colour pixel: ITU-R BT.601 weights, rounded either way.
+int luma(Pixel p) { return (p.r * 299 + p.g * 587 + p.b * 114) / 1000; }
+
+// What `channels` channels of a pixel hold once converted.
+std::vector<int> channel_values(Pixel p, int channels, bool colour_source) {
+    int grey = colour_source ? luma(p) : p.r;
+    switch (channels) {
+        case 1: return {grey};
+        case 2: return {grey, p.a};
+        case 3: return {p.r, p.g, p.b};
+        default: return {p.r, p.g, p.b, p.a};
+    }
+}
+
+std::string fixture(const char* name) { return std::string(TEST_DATA_DIR) + "/image/" + name; }
+
+Slice slice_of(const std::string& text) {
+    return Slice{text.data(), static_cast<int64_t>(text.size())};
+}
+
+std::vector<uint8_t> read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Compares every channel of every pixel of `image` with the pattern, rows bottom to top
+// when `flipped`; `tolerance` absorbs lossy coding and grey rounding. Reports the first miss.
+void expect_pattern(Image image, Kind kind, int channels, int tolerance, bool flipped,
+                    int width = pattern_width, int height = pattern_height) {
+    ASSERT_NE(image.data, nullptr);
+    ASSERT_EQ(image.width, width);
+    ASSERT_EQ(image.height, height);
+    for (int y = 0; y < height; ++y) {
+        int source_y = flipped ? height - 1 - y : y;
+        for (int x = 0; x < width; ++x) {
+            std::vector<int> want = channel_values(pattern_pixel(kind, x, source_y), channels,
+                                                   kind != Kind::grey);
+            const uint8_t* got = image.data + (int64_t{y} * width + x) * channels;
+            for (int c = 0; c < channels; ++c) {
+                if (std::abs(got[c] - want[c]) > tolerance) {
+                    ADD_FAILURE() << "pixel (" << x << ", " << y << ") channel " << c << ": got "
+                                  << int{got[c]} << ", wanted " << want[c] << " +- " << tolerance;
+                    return;
+                }
+            }
+        }
+    }
+}
+
+// A w x h picture of the pattern with `channels` bytes per pixel, as a program holds it:
+// grey (and alpha) for 1 and 2 channels, colour (and alpha) for 3 and 4.
+std::vector<uint8_t> pattern_pixels(int channels, int w, int h) {
+    std::vector<uint8_t> pixels;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            Pixel colour = pattern_pixel(Kind::rgba, x, y);
+            int grey = pattern_pixel(Kind::grey, x, y).r;
+            Pixel source = channels <= 2 ? Pixel{grey, grey, grey, colour.a} : colour;
+            for (int v : channel_values(source, channels, false)) {
+                pixels.push_back(static_cast<uint8_t>(v));
+            }
+        }
+    }
+    return pixels;
+}
+
+class ImageTest : public testing::Test {
+protected:
+    std::vector<uint8_t> pool = std::vector<uint8_t>(pool_bytes);
+    fs::path dir;
+
+    void SetUp() override {
+        image_set_buffer(pool_bytes, pool.data());
+        image_set_flip(0);
+        dir = fs::path(testing::TempDir()) /
+              ("wordgen_image_test_" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir);
+    }
+
+    void TearDown() override {
+        image_set_flip(0);
+        image_set_buffer(0, nullptr);
+        fs::remove_all(dir);
+    }
+
+    std::string temp(const std::string& name) const { return (dir / name).string(); }
+
+    Image load(const std::string& path, int8_t channels) {
+        return image_load(slice_of(path), channels);
+    }
+
+    bool save(Image image, const std::string& path, int8_t channels) {
+        return image_save(image, slice_of(path), channels);
+    }
+
+    bool in_pool(const void* p) const {
+        auto* byte = static_cast<const uint8_t*>(p);
+        return byte >= pool.data() && byte < pool.data() + pool.size();
+    }
+};
+
+void expect_empty(Image image) {
+    EXPECT_EQ(image.data, nullptr);
+    EXPECT_EQ(image.width, 0);
+    EXPECT_EQ(image.height, 0);
+}
+
+// --- decoding files an independent encoder wrote ---
+
+struct FixtureCase {
+    const char* file;
+    Kind kind;
+    int own_channels;  // what channels 0 delivers
+    int tolerance;     // 0 for lossless formats
+};
+
+const FixtureCase fixtures[] = {
+    {"rgba8.png", Kind::rgba, 4, 0},
+    {"rgba16.png", Kind::rgba, 4, 0},  // 16-bit samples come down to 8 bits
+    {"grey.png", Kind::grey, 1, 0},
+    {"rgb24.bmp", Kind::rgb, 3, 0},
+    {"rgba32.bmp", Kind::rgba, 4, 0},
+    {"rgba.tga", Kind::rgba, 4, 0},
+    {"rgb.psd", Kind::rgb, 4, 0},  // PSD too, whatever it holds
+    {"rgb.gif", Kind::rgb, 4, 0},  // GIF always decodes with 4 channels of its own
+    {"rgb.ppm", Kind::rgb, 3, 0},
+    {"grey.pgm", Kind::grey, 1, 0},
+    {"rgb16.ppm", Kind::rgb, 3, 0},  // 16-bit PNM: the most significant byte counts
+    {"grey16.pgm", Kind::grey, 1, 0},
+    {"rgb.jpg", Kind::rgb, 3, 6},
+    {"grey.jpg", Kind::grey, 1, 6},
+    {"progressive.jpg", Kind::rgb, 3, 24},
+};
+
+TEST_F(ImageTest, DecodesEveryFixtureInEveryChannelCount) {
+    for (const FixtureCase& f : fixtures) {
+        for (int channels = 1; channels <= 4; ++channels) {
+            SCOPED_TRACE(testing::Message() << f.file << " as " << channels << " channels");
+            Image image = load(fixture(f.file), static_cast<int8_t>(channels));
+            // Colour turned grey rounds its own way: one step either side is fine.
+            bool to_grey = channels <= 2 && f.kind != Kind::grey;
+            expect_pattern(image, f.kind, channels, f.tolerance + (to_grey ? 1 : 0), false);
+            EXPECT_TRUE(in_pool(image.data));
+        }
+    }
+}
+
+TEST_F(ImageTest, ChannelsZeroKeepsTheFilesOwnCount) {
+    for (const FixtureCase& f : fixtures) {
+        SCOPED_TRACE(f.file);
+        expect_pattern(load(fixture(f.file), 0), f.kind, f.own_channels, f.tolerance, false);
+    }
+}
+
+TEST_F(ImageTest, LoadsFromMemoryLikeFromFiles) {
+    for (const FixtureCase& f : fixtures) {
+        SCOPED_TRACE(f.file);
+        std::vector<uint8_t> bytes = read_bytes(fixture(f.file));
+        Image image = image_load_from_memory(static_cast<int64_t>(bytes.size()), bytes.data(), 4);
+        expect_pattern(image, f.kind, 4, f.tolerance, false);
+    }
+}
+
+TEST_F(ImageTest, RgbBecomesRgbaWithOpaqueAlpha) {
+    Image image = load(fixture("rgb.ppm"), 4);
+    ASSERT_NE(image.data, nullptr);
+    for (int i = 0; i < pattern_width * pattern_height; ++i) EXPECT_EQ(image.data[i * 4 + 3], 255);
+}
+
+TEST_F(ImageTest, RadianceHdrFailsToLoad) {
+    testing::internal::CaptureStdout();
+    expect_empty(load(fixture("rgb.hdr"), 3));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+// A 2 x 1 Softimage PIC, uncompressed RGB: the one decodable format without a fixture.
+std::vector<uint8_t> tiny_pic() {
+    constexpr size_t comment_end = 88;  // magic, 80 bytes of comment, version
+    std::vector<uint8_t> pic(comment_end, 0);
+    const uint8_t magic[] = {0x53, 0x80, 0xF6, 0x34};
+    std::copy(std::begin(magic), std::end(magic), pic.begin());
+    const uint8_t rest[] = {
+        'P', 'I', 'C', 'T',      //
+        0, 2, 0, 1,              // width, height (big-endian)
+        0x3F, 0x80, 0, 0,        // pixel ratio 1.0
+        0, 3, 0, 0,              // fields, pad
+        0, 8, 0, 0xE0,           // one packet: 8 bits, uncompressed, red green blue
+        10, 20, 30, 40, 50, 60,  // the two pixels
+    };
+    for (uint8_t byte : rest) pic.push_back(byte);
+    return pic;
+}
+
+TEST_F(ImageTest, DecodesSoftimagePic) {
+    std::vector<uint8_t> pic = tiny_pic();
+    Image image = image_load_from_memory(static_cast<int64_t>(pic.size()), pic.data(), 4);
+    ASSERT_NE(image.data, nullptr);
+    ASSERT_EQ(image.width, 2);
+    ASSERT_EQ(image.height, 1);
+    EXPECT_EQ(std::vector<uint8_t>(image.data, image.data + 8),
+              (std::vector<uint8_t>{10, 20, 30, 255, 40, 50, 60, 255}));
+}
+
+// stb reports a PIC's size even when its pixels are cut short; the record must not.
+TEST_F(ImageTest, TruncatedPicGivesTheEmptyImage) {
+    std::vector<uint8_t> pic = tiny_pic();
+    pic.erase(pic.end() - 4, pic.end());
+    expect_empty(image_load_from_memory(static_cast<int64_t>(pic.size()), pic.data(), 4));
+}
+
+TEST_F(ImageTest, MissingFileGivesTheEmptyImage) {
+    expect_empty(load(temp("absent.png"), 4));
+    expect_empty(load("", 4));
+}
+
+// Cut short anywhere, every loader fails cleanly or still delivers a whole picture; the
+// data sits in a buffer of exactly its size so a read past it is caught.
+TEST_F(ImageTest, TruncatedFilesNeverReadPastTheirEnd) {
+    for (const FixtureCase& f : fixtures) {
+        std::vector<uint8_t> whole = read_bytes(fixture(f.file));
+        for (size_t keep : {size_t{0}, size_t{1}, size_t{8}, whole.size() / 2, whole.size() - 1}) {
+            SCOPED_TRACE(testing::Message() << f.file << " cut to " << keep << " bytes");
+            image_set_buffer(pool_bytes, pool.data());
+            std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(keep));
+            Image image = image_load_from_memory(static_cast<int64_t>(keep), cut.data(), 4);
+            if (!image.data) {
+                expect_empty(image);
+            } else {
+                EXPECT_EQ(image.width, pattern_width);
+                EXPECT_EQ(image.height, pattern_height);
+            }
+        }
+    }
+}
+
+// --- memory and channel arguments ---
+
+// Sizes the decoder cannot count are refused, not cut to their low 32 bits: each of these
+// would leave exactly the real size after truncation.
+TEST_F(ImageTest, MemoryLoadRefusesWhatTheDecoderCannotCount) {
+    std::vector<uint8_t> png = read_bytes(fixture("rgba8.png"));
+    int64_t real = static_cast<int64_t>(png.size());
+    const int64_t sizes[] = {(int64_t{1} << 32) + real, (int64_t{1} << 31), -1, INT64_MIN};
+    for (int64_t size : sizes) {
+        SCOPED_TRACE(testing::Message() << "size " << size);
+        expect_empty(image_load_from_memory(size, png.data(), 4));
+    }
+    expect_empty(image_load_from_memory(real, nullptr, 4));
+    expect_empty(image_load_from_memory(0, png.data(), 4));
+}
+
+TEST_F(ImageTest, LoadRefusesChannelCountsOutsideZeroToFour) {
+    std::vector<uint8_t> png = read_bytes(fixture("rgba8.png"));
+    for (int8_t channels : {int8_t{-1}, int8_t{5}, int8_t{127}, int8_t{-128}}) {
+        SCOPED_TRACE(testing::Message() << "channels " << int{channels});
+        expect_empty(load(fixture("rgba8.png"), channels));
+        int64_t size = static_cast<int64_t>(png.size());
+        expect_empty(image_load_from_memory(size, png.data(), channels));
+    }
+}
+
+// --- the pool ---
+
+TEST_F(ImageTest, PoolTooSmallForARealImage) {
+    image_set_buffer(256, pool.data());
+    testing::internal::CaptureStdout();
+    Image image = load(fixture("rgba8.png"), 4);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "image memory allocation failed\n");
+    expect_empty(image);
+    // The same pool, not set again, still serves a picture that fits.
+    testing::internal::CaptureStdout();
+    Image small = load(fixture("rgb24.bmp"), 3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    expect_pattern(small, Kind::rgb, 3, 0, false);
+    EXPECT_TRUE(in_pool(small.data));
+}
+
+// --- saving ---
+
+struct EncoderCase {
+    const char* extension;
+    int tolerance;
+    bool keeps_grey_alpha;    // BMP writes grey and alpha as three colour bytes
+    bool keeps_colour_alpha;  // JPEG keeps no alpha at all
+};
+
+const EncoderCase encoders[] = {
+    {"bmp", 0, false, true},
+    {"png", 0, true, true},
+    {"tga", 0, true, true},
+    {"jpg", 3, false, false},
+};
+
+// An odd width, so rows are not multiples of 4 bytes and the PNG stride shows.
+constexpr int trip_width = 7;
+constexpr int trip_height = 5;
+
+TEST_F(ImageTest, RoundTripsThroughEveryEncoder) {
+    for (const EncoderCase& e : encoders) {
+        for (int8_t channels = 1; channels <= 4; ++channels) {
+            SCOPED_TRACE(testing::Message() << e.extension << ", " << int{channels} << " channels");
+            std::vector<uint8_t> pixels = pattern_pixels(channels, trip_width, trip_height);
+            std::string path = temp(std::string("trip.") + e.extension);
+            ASSERT_TRUE(save(Image{pixels.data(), trip_width, trip_height}, path, channels));
+            Image back = load(path, channels);
+            ASSERT_NE(back.data, nullptr);
+            ASSERT_EQ(back.width, trip_width);
+            ASSERT_EQ(back.height, trip_height);
+            bool alpha_kept = channels == 4 ? e.keeps_colour_alpha : e.keeps_grey_alpha;
+            for (size_t i = 0; i < pixels.size(); ++i) {
+                bool alpha = channels % 2 == 0 && i % channels == size_t(channels) - 1;
+                int want = alpha && !alpha_kept ? 255 : pixels[i];
+                ASSERT_LE(std::abs(back.data[i] - want), e.tolerance) << "byte " << i;
+            }
+        }
+    }
+}
+
+bool file_starts_with(const std::string& path, const std::vector<uint8_t>& prefix) {
+    std::vector<uint8_t> bytes = read_bytes(path);
+    return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+const std::vector<uint8_t> png_signature = {0x89, 'P', 'N', 'G'};
+const std::vector<uint8_t> jpeg_signature = {0xFF, 0xD8};
+const std::vector<uint8_t> bmp_signature = {'B', 'M'};
+// A TGA header's third byte is its image type; 10 is run-length encoded colour.
+const std::vector<uint8_t> rle_tga_start = {0, 0, 10};
+
+struct ExtensionCase {
+    const char* name;                    // relative to the test's folder
+    bool written;
+    const std::vector<uint8_t>* format;  // the file's first bytes when written
+};
+
+TEST_F(ImageTest, ExtensionChoosesTheEncoder) {
+    fs::create_directories(dir / "dir.old");
+    fs::create_directories(dir / "dir.png");
+    const ExtensionCase cases[] = {
+        {"picture.png", true, &png_signature},
+        {"picture.bmp", true, &bmp_signature},
+        {"picture.tga", true, &rle_tga_start},
+        {"picture.jpg", true, &jpeg_signature},
+        {"archive.tar.png", true, &png_signature},  // only the last '.' counts
+        {"dir.old/picture.bmp", true, &bmp_signature},
+        {".png", true, &png_signature},
+        {"picture.PNG", false, nullptr},  // case-sensitive
+        {"picture.Jpg", false, nullptr},
+        {"picture.jpeg", false, nullptr},
+        {"picture.hdr", false, nullptr},
+        {"picture.pngx", false, nullptr},
+        {"picture.pn", false, nullptr},
+        {"picture.png.txt", false, nullptr},
+        {"picture.", false, nullptr},
+        {"picture", false, nullptr},
+        {"dir.old/picture", false, nullptr},  // the extension is "old/picture"
+        {"dir.png/", false, nullptr},         // "png/" is no extension either
+    };
+    std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
+    for (const ExtensionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = temp(c.name);
+        EXPECT_EQ(save(Image{pixels.data(), trip_width, trip_height}, path, 3), c.written);
+        if (c.written) {
+            EXPECT_TRUE(file_starts_with(path, *c.format));
+        } else if (std::string(c.name).back() != '/') {
+            EXPECT_FALSE(fs::exists(path));
+        }
+    }
+}
+
+// Quality 100 scales every entry of the quantisation tables down to 1.
+TEST_F(ImageTest, JpegIsWrittenAtQualityHundred) {
+    std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
+    std::string path = temp("quality.jpg");
+    ASSERT_TRUE(save(Image{pixels.data(), trip_width, trip_height}, path, 3));
+    std::vector<uint8_t> jpeg = read_bytes(path);
+    constexpr size_t table_entries = 64;
+    int tables = 0;
+    for (size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF;) {
+        uint8_t marker = jpeg[at + 1];
+        size_t length = size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        if (marker == 0xDB) {  // define quantisation tables
+            constexpr size_t table_bytes = 1 + table_entries;  // precision and id, entries
+            for (size_t t = at + 4; t + table_bytes <= at + 2 + length; t += table_bytes) {
+                ASSERT_EQ(jpeg[t] >> 4, 0) << "8-bit entries";
+                for (size_t i = 0; i < table_entries; ++i) EXPECT_EQ(jpeg[t + 1 + i], 1);
+                ++tables;
+            }
+        }
+        if (marker == 0xDA) break;  // start of scan: no tables after it
+        at += 2 + length;
+    }
+    EXPECT_GE(tables, 2);
+}
+
+TEST_F(ImageTest, SaveRefusesWhatTheEncodersCannotTake) {
+    std::vector<uint8_t> pixels = pattern_pixels(4, trip_width, trip_height);
+    struct Case {
+        const char* what;
+        Image image;
+        int8_t channels;
+    };
+    const Case cases[] = {
+        {"null pixels", {nullptr, 4, 4}, 4},
+        {"width 0", {pixels.data(), 0, 4}, 4},
+        {"height 0", {pixels.data(), 4, 0}, 4},
+        {"negative width", {pixels.data(), -4, 4}, 4},
+        {"negative height", {pixels.data(), 4, -4}, 4},
+        {"channels 0", {pixels.data(), 4, 4}, 0},
+        {"channels 5", {pixels.data(), 4, 4}, 5},
+        {"channels -1", {pixels.data(), 4, 4}, -1},
+        {"width x channels over 32 bits", {pixels.data(), INT32_MAX, 1}, 4},
+        {"width x channels over 31 bits", {pixels.data(), INT32_MAX / 4 + 1, 1}, 4},
+        // The encoders would index past 2^31 - 1 bytes: refused before a pixel is read.
+        {"two rows over 31 bits", {pixels.data(), INT32_MAX / 4, 2}, 4},
+        {"image over 31 bits", {pixels.data(), 30000, 30000}, 4},
+    };
+    for (const Case& c : cases) {
+        for (const EncoderCase& e : encoders) {
+            SCOPED_TRACE(testing::Message() << c.what << " as " << e.extension);
+            std::string path = temp(std::string("refused.") + e.extension);
+            EXPECT_FALSE(save(c.image, path, c.channels));
+            EXPECT_FALSE(fs::exists(path));
+        }
+    }
+}
+
+TEST_F(ImageTest, SaveFailsWhenTheFileCannotBeCreatedOrWritten) {
+    std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
+    Image image{pixels.data(), trip_width, trip_height};
+    EXPECT_FALSE(save(image, temp("missing/picture.png"), 3));
+    fs::create_directories(dir / "folder.png");
+    EXPECT_FALSE(save(image, temp("folder.png"), 3));
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fill";
+    for (const EncoderCase& e : encoders) {
+        SCOPED_TRACE(e.extension);
+        std::string path = temp(std::string("full.") + e.extension);
+        fs::create_symlink("/dev/full", path);
+        EXPECT_FALSE(save(image, path, 3));
+    }
+}
+
+// A NUL inside a path would reach the C library cut short and name another file.
+TEST_F(ImageTest, PathsHoldingNulAreRefused) {
+    std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
+    std::string cut = temp("cut");
+    std::string with_nul = cut + std::string(1, '\0') + ".png";
+    EXPECT_FALSE(save(Image{pixels.data(), trip_width, trip_height}, with_nul, 3));
+    EXPECT_FALSE(fs::exists(cut));
+    std::string fixture_with_nul = fixture("rgba8.png") + std::string(1, '\0') + "x";
+    expect_empty(load(fixture_with_nul, 4));
+}
+
+TEST_F(ImageTest, PathsTooLongForTheRingAreRefused) {
+    std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
+    std::string long_path = temp(std::string(20000, 'a') + ".png");
+    EXPECT_FALSE(save(Image{pixels.data(), trip_width, trip_height}, long_path, 3));
+    expect_empty(load(long_path, 3));
+}
+
+// --- flipping ---
+
+TEST_F(ImageTest, FlipOnLoadsRowsBottomToTop) {
+    image_set_flip(0x80);  // any nonzero flag
+    expect_pattern(load(fixture("rgb16.ppm"), 3), Kind::rgb, 3, 0, true);
+    image_set_flip(1);
+    expect_pattern(load(fixture("rgba8.png"), 4), Kind::rgba, 4, 0, true);
+    std::vector<uint8_t> bmp = read_bytes(fixture("rgb24.bmp"));
+    expect_pattern(image_load_from_memory(static_cast<int64_t>(bmp.size()), bmp.data(), 3),
+                   Kind::rgb, 3, 0, true);
+    image_set_flip(0);
+    expect_pattern(load(fixture("rgba8.png"), 4), Kind::rgba, 4, 0, false);
+}
+
+TEST_F(ImageTest, FlipKeepsOrientationWhenOnBothWays) {
+    for (const EncoderCase& e : encoders) {
+        SCOPED_TRACE(e.extension);
+        std::string path = temp(std::string("kept.") + e.extension);
+        image_set_flip(1);
+        Image flipped = load(fixture("rgb24.bmp"), 3);
+        ASSERT_TRUE(save(flipped, path, 3));
+        image_set_flip(0);
+        expect_pattern(load(path, 3), Kind::rgb, 3, e.tolerance, false);
+    }
+}
+
+TEST_F(ImageTest, LoadedFlippedAndSavedPlainComesOutUpsideDown) {
+    for (const EncoderCase& e : encoders) {
+        SCOPED_TRACE(e.extension);
+        std::string path = temp(std::string("upside.") + e.extension);
+        image_set_flip(1);
+        Image flipped = load(fixture("rgb24.bmp"), 3);
+        image_set_flip(0);
+        ASSERT_TRUE(save(flipped, path, 3));
+        expect_pattern(load(path, 3), Kind::rgb, 3, e.tolerance, true);
+    }
+}
+
+}  // namespace
