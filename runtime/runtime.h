@@ -11,5 +11,5 @@
 #include "runtime/system/system.h"
 #include "runtime/system/directory.h"
 #include "runtime/media/pool.h"
-#include "runtime/math/math.h"
 #include "runtime/media/image.h"
+#include "runtime/math/math.h"
