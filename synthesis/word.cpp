@@ -145,24 +145,37 @@ constexpr auto tail_e_by_draw = pieces_by_draw<tail_e_total>(tail_e_entries, tai
 constexpr auto coda_by_draw = pieces_by_draw<coda_total>(coda_entries, coda_weights);
 
 // Both vowel tables side by side by residue modulo 56, a multiple of both totals, so
-// the nucleus class picks a row instead of a branch.
+// the nucleus kind picks a row instead of a branch on its class.
 constexpr uint64_t vowel_residues = vowel_a_total * vowel_e_total;
 
-constexpr std::array<std::array<Slice, vowel_residues>, 2> vowels_by_residue_of() {
-    std::array<std::array<Slice, vowel_residues>, 2> rows{};
-    for (uint64_t r = 0; r < vowel_residues; ++r) {
-        rows[0][r] = vowel_a_by_draw[r % vowel_a_total];
-        rows[1][r] = vowel_e_by_draw[r % vowel_e_total];
-    }
-    return rows;
+template <size_t Total>
+constexpr std::array<Slice, vowel_residues> vowels_by_residue(const std::array<Slice, Total>& by_draw) {
+    std::array<Slice, vowel_residues> row{};
+    for (uint64_t r = 0; r < vowel_residues; ++r) row[r] = by_draw[r % Total];
+    return row;
 }
-constexpr auto vowels_by_residue = vowels_by_residue_of();
+constexpr auto vowel_a_by_residue = vowels_by_residue(vowel_a_by_draw);
+constexpr auto vowel_e_by_residue = vowels_by_residue(vowel_e_by_draw);
 
 // random_below(n) rejects exactly the draws from 2^64 - (2^64 mod n) up; (0 - n) % n is
-// 2^64 mod n in 64-bit arithmetic.
-constexpr uint64_t rejection_limit(uint64_t n) { return 0 - (0 - n) % n; }
-constexpr uint64_t vowel_e_limit = rejection_limit(vowel_e_total);
-static_assert(vowel_a_total == 8, "only the e vowels may reject: 8 divides 2^64");
+// 2^64 mod n in 64-bit arithmetic. This is the largest draw it accepts.
+constexpr uint64_t largest_accepted(uint64_t n) { return 0 - (0 - n) % n - 1; }
+
+// What a nucleus kind draws: the vowel row, the largest vowel draw its table accepts,
+// and its tail table, if any.
+struct NucleusKind {
+    const Slice* vowels;
+    uint64_t largest_vowel_draw;
+    bool e_class;
+    bool with_tail;
+};
+
+constexpr NucleusKind nucleus_kinds[] = {
+    {vowel_a_by_residue.data(), largest_accepted(vowel_a_total), false, false},
+    {vowel_e_by_residue.data(), largest_accepted(vowel_e_total), true, false},
+    {vowel_a_by_residue.data(), largest_accepted(vowel_a_total), false, true},
+    {vowel_e_by_residue.data(), largest_accepted(vowel_e_total), true, true},
+};
 
 static_assert(onset_entries.size() == 88 && onset_total == 521);
 static_assert(kind_total == 18 && vowel_a_total == 8 && vowel_e_total == 7);
@@ -172,7 +185,6 @@ static_assert(coda_entries.size() == 20 && coda_total == 137);
 // One in three for the first-onset and coda flags; one in 64 for each s or k.
 constexpr uint64_t flag_odds = 3;
 constexpr uint64_t replacement_odds = 64;
-constexpr int64_t kind_with_tail = 2;
 
 constexpr Slice empty_slice = {nullptr, 0};
 
@@ -188,24 +200,17 @@ static_assert(clean_span <= arena_slack);
     return piece;
 }
 
-// One draw from the a or e vowels. The class is a coin toss that no branch predictor
-// can learn, so one residue modulo 56 serves both totals (8 and 7 divide it) and the
-// class picks the row; only the e vowels can ever reject a draw.
-[[gnu::always_inline]] inline Slice draw_vowel(RandomState& rng, uint64_t e_class) {
-    for (;;) {
-        uint64_t x = random_step(rng);
-        bool rejected = e_class & (x >= vowel_e_limit);
-        if (!rejected) [[likely]] return table_piece(vowels_by_residue[e_class][x % vowel_residues]);
-    }
-}
-
+// The kind, its vowel and, for kinds 2 and 3, its tail. The class of the vowel is a
+// coin toss that no branch predictor learns, so the kind's row and limit are looked up
+// and one residue modulo 56 serves both vowel totals.
 [[gnu::always_inline]] inline Slice draw_nucleus(RandomState& rng) {
-    int64_t kind = kind_by_draw[draw_below<kind_total>(rng)];
-    uint64_t e_class = kind & 1;  // kinds 1 and 3 take the e vowels
-    Slice vowel = draw_vowel(rng, e_class);
-    if (kind < kind_with_tail) [[likely]] return vowel;
-    Slice tail = e_class ? tail_e_by_draw[draw_below<tail_e_total>(rng)]
-                         : tail_a_by_draw[draw_below<tail_a_total>(rng)];
+    const NucleusKind& kind = nucleus_kinds[kind_by_draw[draw_below<kind_total>(rng)]];
+    uint64_t x = random_step(rng);
+    while (x > kind.largest_vowel_draw) [[unlikely]] x = random_step(rng);
+    Slice vowel = table_piece(kind.vowels[x % vowel_residues]);
+    if (!kind.with_tail) [[likely]] return vowel;
+    Slice tail = kind.e_class ? tail_e_by_draw[draw_below<tail_e_total>(rng)]
+                              : tail_a_by_draw[draw_below<tail_a_total>(rng)];
     return table_piece(concat(vowel, table_piece(tail)));
 }
 
