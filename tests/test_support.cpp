@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -59,15 +60,15 @@ ProcessResult run_wordgen(const std::vector<std::string>& arguments, const std::
 }
 
 TemporaryFolder::TemporaryFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/wordgen-test-XXXXXX";
+    std::string pattern = (std::filesystem::temp_directory_path() / "wordgen-test-XXXXXX").string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     path = mkdtemp(name.data()) ? name.data() : "";
 }
 
 TemporaryFolder::~TemporaryFolder() {
-    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
 }
 
 std::string read_file(const std::string& path) {

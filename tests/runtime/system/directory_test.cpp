@@ -16,6 +16,8 @@
 
 #include "runtime/system/temporary.h"
 
+#include "test_support.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -44,28 +46,17 @@ void expect_terminated(SliceArray list) {
     for (int64_t i = 0; i < list.count; ++i) EXPECT_EQ(list.items[i].data[list.items[i].length], '\0') << i;
 }
 
-fs::path make_scratch_folder() {
-    std::random_device random;
-    for (;;) {
-        fs::path folder = fs::temp_directory_path() / ("wordgen-directory-test-" + std::to_string(random()));
-        if (fs::create_directory(folder)) return folder;
-    }
-}
-
 class DirectoryTest : public testing::Test {
   protected:
-    void SetUp() override {
-        root = make_scratch_folder();
-        dynamic_pos = 0;
-    }
-    void TearDown() override { fs::remove_all(root); }
+    void SetUp() override { dynamic_pos = 0; }
     std::string at(const std::string& name) const { return (root / name).string(); }
     DirectoryContent list(const std::string& name) const {
         DirectoryContent content;
         directory_get_content(&content, text(at(name)));
         return content;
     }
-    fs::path root;
+    TemporaryFolder scratch;
+    fs::path root = scratch.path;
 };
 
 // --- creating, deleting, renaming, probing ----------------------------------------

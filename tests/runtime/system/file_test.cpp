@@ -47,20 +47,11 @@ std::string awkward_bytes(size_t size) {
     return bytes;
 }
 
-fs::path make_scratch_folder() {
-    std::random_device random;
-    for (;;) {
-        fs::path folder = fs::temp_directory_path() / ("wordgen-file-test-" + std::to_string(random()));
-        if (fs::create_directory(folder)) return folder;
-    }
-}
-
 class FileTest : public testing::Test {
   protected:
-    void SetUp() override { root = make_scratch_folder(); }
-    void TearDown() override { fs::remove_all(root); }
     std::string at(const std::string& name) const { return (root / name).string(); }
-    fs::path root;
+    TemporaryFolder scratch;
+    fs::path root = scratch.path;
 };
 
 // A folder on another file system than `scratch` (empty when there is none): a plain

@@ -12,6 +12,8 @@
 
 #include "runtime/system/file.h"
 
+#include "test_support.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -23,20 +25,11 @@ std::string read_all(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-fs::path make_scratch_folder() {
-    std::random_device random;
-    for (;;) {
-        fs::path folder = fs::temp_directory_path() / ("wordgen-system-test-" + std::to_string(random()));
-        if (fs::create_directory(folder)) return folder;
-    }
-}
-
 class SystemTest : public testing::Test {
   protected:
-    void SetUp() override { root = make_scratch_folder(); }
-    void TearDown() override { fs::remove_all(root); }
     std::string at(const std::string& name) const { return (root / name).string(); }
-    fs::path root;
+    TemporaryFolder scratch;
+    fs::path root = scratch.path;
 };
 
 TEST(SystemExecute, ReturnsTheCommandsExitStatus) {
