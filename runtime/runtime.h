@@ -10,3 +10,5 @@
 #include "runtime/system/file.h"
 #include "runtime/system/system.h"
 #include "runtime/media/pool.h"
+#include "runtime/media/audio_wave.h"
+#include "runtime/media/audio_stream.h"
