@@ -63,6 +63,7 @@ bool adopt(SoundFile& file, SNDFILE* handle, const SF_INFO& info, AudioContainer
         return false;
     }
     file.handle = handle;
+    file.container = container;
     file.channels = info.channels;
     file.sample_rate = info.samplerate;
     // libsndfile says SF_COUNT_MAX when a stream does not state its length.
@@ -112,6 +113,36 @@ int64_t read_floats_as_16(SoundFile& file, int64_t frames, unsigned char* buffer
     return done;
 }
 
+int64_t read_as(SoundFile& file, SampleFormat delivery, int64_t frames, void* buffer) {
+    if (delivery == float_32 || !file.float_source)
+        return std::max<int64_t>(read_direct(file.handle, delivery, frames, buffer), 0);
+    if (delivery == signed_16) return read_floats_as_16(file, frames, static_cast<unsigned char*>(buffer));
+    if (delivery != signed_32) return 0;
+    // Integer reads of float files round without scaling, so read floats (same width)
+    // and scale them here.
+    int64_t got = sf_readf_float(file.handle, static_cast<float*>(buffer), frames);
+    if (got <= 0) return 0;
+    convert_delivered(file, buffer, got, signed_32);
+    return got;
+}
+
+bool seek_by_decoding(SoundFile& file, int64_t frame) {
+    if (file.frames >= 0 && frame > file.frames) return false;
+    if (frame < file.position) {
+        if (sf_seek(file.handle, 0, SEEK_SET) != 0) return false;
+        file.position = 0;
+    }
+    alignas(float) unsigned char scratch[scratch_bytes];
+    int64_t chunk = scratch_bytes / (file.channels * float_bytes);
+    while (file.position < frame && chunk > 0) {
+        int64_t got = sf_readf_float(file.handle, reinterpret_cast<float*>(scratch),
+                                     std::min(chunk, frame - file.position));
+        if (got <= 0) return false;
+        file.position += got;
+    }
+    return file.position == frame;
+}
+
 }  // namespace
 
 bool sound_file_open(SoundFile& file, const char* path, AudioContainer container) {
@@ -156,17 +187,8 @@ int64_t sound_file_read(SoundFile& file, SampleFormat delivery, int64_t frames, 
     int64_t bytes = 0;
     if (!file.handle || !buffer || frames <= 0) return 0;
     if (!sound_file_byte_count(frames, file.channels, float_bytes, bytes)) return 0;
-    if (delivery == float_32 || !file.float_source) {
-        int64_t got = read_direct(file.handle, delivery, frames, buffer);
-        return std::max<int64_t>(got, 0);
-    }
-    if (delivery == signed_16) return read_floats_as_16(file, frames, static_cast<unsigned char*>(buffer));
-    if (delivery != signed_32) return 0;
-    // Integer reads of float files round without scaling, so read floats (same width)
-    // and scale them here.
-    int64_t got = sf_readf_float(file.handle, static_cast<float*>(buffer), frames);
-    if (got <= 0) return 0;
-    convert_delivered(file, buffer, got, signed_32);
+    int64_t got = read_as(file, delivery, frames, buffer);
+    file.position += got;
     return got;
 }
 
@@ -194,7 +216,10 @@ int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, c
 
 bool sound_file_seek(SoundFile& file, int64_t frame) {
     if (!file.handle || frame < 0) return false;
-    return sf_seek(file.handle, frame, SEEK_SET) == frame;
+    if (file.container == audio_container_ogg) return seek_by_decoding(file, frame);
+    if (sf_seek(file.handle, frame, SEEK_SET) != frame) return false;
+    file.position = frame;
+    return true;
 }
 
 void sound_file_close(SoundFile& file) {

@@ -28,6 +28,8 @@ struct SoundMemory {
 struct SoundFile {
     SNDFILE* handle;         // null when nothing is open
     SoundMemory memory;
+    AudioContainer container;
+    int64_t position;        // the next frame a read delivers
     int32_t channels;
     int32_t sample_rate;
     int64_t frames;          // total frames; -1 when the file does not say (streamed FLAC)
@@ -68,7 +70,9 @@ int64_t sound_file_read(SoundFile& file, SampleFormat delivery, int64_t frames, 
 // file's format through a bounded scratch buffer. Returns the frames written.
 int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, const void* samples);
 
-// Moves the read position to `frame`. False past the end or for a negative frame.
+// Moves the read position to `frame`. False past the end or for a negative frame. Ogg
+// Vorbis is rewound and decoded forward, since the library's own Vorbis seek can land
+// on the wrong samples: a backward seek there costs decoding up to `frame`.
 [[nodiscard]] bool sound_file_seek(SoundFile& file, int64_t frame);
 
 // Closes the file (completing a written file's header) and releases the library's
