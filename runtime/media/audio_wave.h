@@ -70,7 +70,8 @@ void audio_wave_convert(AudioWave& wave, SampleFormat target);
 // PCM (format tag 1): 8-bit formats as unsigned 8-bit, 16-bit formats as 16-bit, 32-bit
 // and float formats as 32-bit; a code above 6 is written as its raw bytes with 16 bits.
 // The wave's samples are left untouched. True when at least one frame was written.
-// False, writing nothing, for `channels` of 0 or less, null `data` or a negative size;
-// false when the file cannot be created; a wave without frames writes a header-only file
-// and gives false.
+// False, writing nothing (an existing file stays as it was), for `channels` of 0 or less
+// or more than 1024, a sample rate of 0 or less, null `data` or a negative size; false
+// when the file cannot be created; a wave without frames writes a header-only file and
+// gives false.
 bool audio_wave_save(AudioWave wave, Slice path);

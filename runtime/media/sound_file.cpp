@@ -170,11 +170,13 @@ bool sound_file_open_memory(SoundFile& file, const void* data, int64_t size,
 bool sound_file_create(SoundFile& file, const char* path, SampleFormat written, int32_t channels,
                        int32_t sample_rate, bool wave64) {
     file = {};
-    if (!path || channels <= 0) return false;
     SF_INFO info = {};
     info.channels = channels;
     info.samplerate = sample_rate;
     info.format = (wave64 ? SF_FORMAT_W64 : SF_FORMAT_WAV) | pcm_subtype(written);
+    // The library creates (or empties) the file before it refuses some descriptions, so
+    // they are checked first: a refused save must leave an existing file as it was.
+    if (!path || channels <= 0 || sample_rate <= 0 || !sf_format_check(&info)) return false;
     file.handle = sf_open(path, SFM_WRITE, &info);
     if (!file.handle) return false;
     file.channels = channels;

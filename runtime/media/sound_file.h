@@ -56,7 +56,8 @@ inline constexpr int64_t sound_file_max_riff_data = 0xFFFFFFFF;
 
 // Creates `path` (terminated) as WAV, or Wave64 when `wave64`, with integer PCM of the
 // width of `written` (unsigned_8, signed_16 or signed_32; any other code: 16 bits, bytes
-// written as they are). False when the file cannot be created or the description is refused.
+// written as they are). False, leaving any existing file untouched, for a sample rate of
+// 0 or less or a channel count the format cannot hold; false when the file cannot be created.
 [[nodiscard]] bool sound_file_create(SoundFile& file, const char* path, SampleFormat written,
                                      int32_t channels, int32_t sample_rate, bool wave64);
 

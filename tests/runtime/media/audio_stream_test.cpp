@@ -404,7 +404,8 @@ TEST(AudioStreamWrite, EachDirectionServesOnlyItsOwnCalls) {
 
     std::string refused = temp_path("refused.wav");
     std::remove(refused.c_str());
-    for (AudioInfo info : {AudioInfo{SampleFormat(9), 2, 8000, 0}, AudioInfo{signed_16, 0, 8000, 0}}) {
+    for (AudioInfo info : {AudioInfo{SampleFormat(9), 2, 8000, 0}, AudioInfo{signed_16, 0, 8000, 0},
+                           AudioInfo{signed_16, 2, 0, 0}}) {
         int32_t handle = audio_stream_open(signed_16, slice_of(refused), true);
         audio_stream_write_info(handle, info);
         EXPECT_EQ(audio_stream_write(handle, 4, buffer), 0u);

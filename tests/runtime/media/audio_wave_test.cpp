@@ -590,6 +590,8 @@ TEST(AudioWaveSave, RefusesWavesItCannotWrite) {
         {"null data", {signed_16, 1, 8000, 8, nullptr}, temp_path("c.wav"), false},
         {"negative size", {signed_16, 1, 8000, -8, samples}, temp_path("d.wav"), false},
         {"missing folder", {signed_16, 1, 8000, 8, samples}, temp_path("none/e.wav"), false},
+        {"no sample rate", {signed_16, 1, 0, 8, samples}, temp_path("g.wav"), false},
+        {"too many channels", {signed_16, 5000, 8000, 10000, samples}, temp_path("h.wav"), false},
         {"no frames", {signed_16, 1, 8000, 0, samples}, temp_path("f.wav"), true},
     };
     for (const auto& c : cases) {
@@ -597,6 +599,14 @@ TEST(AudioWaveSave, RefusesWavesItCannotWrite) {
         EXPECT_FALSE(audio_wave_save(c.wave, slice_of(c.path))) << c.name;
         EXPECT_EQ(file_exists(c.path), c.created) << c.name;
     }
+    // A refused save leaves a file already at the path as it was.
+    std::string kept = temp_path("kept.wav");
+    std::FILE* out = std::fopen(kept.c_str(), "wb");
+    std::fputs("precious", out);
+    std::fclose(out);
+    EXPECT_FALSE(audio_wave_save(AudioWave{signed_16, 1, 0, 8, samples}, slice_of(kept)));
+    std::vector<unsigned char> bytes = read_bytes(kept);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "precious");
     SavedFile header_only = parse_wav(temp_path("f.wav"));
     EXPECT_EQ(header_only.channels, 1);
     EXPECT_TRUE(header_only.samples.empty());
