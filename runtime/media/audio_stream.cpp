@@ -6,7 +6,6 @@
 
 namespace {
 
-
 struct AudioStreamSlot {
     bool in_use;
     AudioContainer container;  // decided at open
