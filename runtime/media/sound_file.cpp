@@ -9,6 +9,7 @@ namespace {
 // Conversions on their way to or from the library go through this much stack at a time,
 // so callers' buffers are never rewritten and never need room for a wider format.
 constexpr int64_t scratch_bytes = 64 * 1024;
+// Bytes of one float_32 sample, the widest delivery format.
 constexpr int64_t float_bytes = 4;
 // Bytes of the leading tag that names a container in memory ("RIFF", "fLaC", "OggS").
 constexpr int64_t magic_bytes = 4;
