@@ -12,4 +12,6 @@
 #include "runtime/system/directory.h"
 #include "runtime/media/pool.h"
 #include "runtime/media/image.h"
+#include "runtime/media/audio_wave.h"
+#include "runtime/media/audio_stream.h"
 #include "runtime/math/math.h"

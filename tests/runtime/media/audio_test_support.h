@@ -1,0 +1,120 @@
+// Helpers shared by the audio tests: fixture paths, files made with libsndfile, a pool
+// for the duration of one test, and byte-level access to waves.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/media/audio_wave.h"
+#include "runtime/media/pool.h"
+
+namespace audio_test {
+
+inline std::string data_path(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
+
+// A scratch path unique to the running test, so test processes run side by side.
+inline std::string temp_path(const std::string& name) {
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string unique = std::string(test->test_suite_name()) + "_" + test->name();
+    for (char& c : unique)
+        if (c == '/') c = '_';
+    return testing::TempDir() + "wordgen_audio_" + unique + "_" + name;
+}
+
+inline Slice slice_of(const std::string& text) { return Slice{text.data(), static_cast<int64_t>(text.size())}; }
+
+inline std::vector<unsigned char> read_bytes(const std::string& path) {
+    std::vector<unsigned char> bytes;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        unsigned char block[4096];
+        size_t n;
+        while ((n = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + n);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+inline bool file_exists(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file) std::fclose(file);
+    return file != nullptr;
+}
+
+// Writes interleaved samples through libsndfile's int (or float) interface.
+inline void write_ints(const std::string& path, int format, int channels, int rate,
+                       const std::vector<int32_t>& samples) {
+    SF_INFO info = {};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << path << ": " << sf_strerror(nullptr);
+    sf_writef_int(file, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
+    sf_close(file);
+}
+
+inline void write_floats(const std::string& path, int format, int channels, int rate,
+                         const std::vector<float>& samples) {
+    SF_INFO info = {};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << path << ": " << sf_strerror(nullptr);
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
+    sf_close(file);
+}
+
+// A 16-bit pattern that visits both extremes: sample i of a run.
+inline int16_t pattern16(int64_t i) { return static_cast<int16_t>(static_cast<uint16_t>(i * 7919 + 32768)); }
+
+inline std::vector<int32_t> pattern_ints(int64_t samples) {
+    std::vector<int32_t> out(static_cast<size_t>(samples));
+    for (int64_t i = 0; i < samples; ++i) out[static_cast<size_t>(i)] = pattern16(i) * 65536;
+    return out;
+}
+
+// Two tones, one per channel, at half scale: something Vorbis keeps recognisable.
+inline std::vector<float> stereo_tones(int64_t frames, int rate) {
+    std::vector<float> out(static_cast<size_t>(frames * 2));
+    for (int64_t i = 0; i < frames; ++i) {
+        out[static_cast<size_t>(2 * i)] = 0.5f * static_cast<float>(std::sin(i * 2 * M_PI * 440 / rate));
+        out[static_cast<size_t>(2 * i + 1)] = 0.5f * static_cast<float>(std::sin(i * 2 * M_PI * 660 / rate));
+    }
+    return out;
+}
+
+inline std::vector<unsigned char> wave_bytes(const AudioWave& wave) {
+    if (!wave.data || wave.size <= 0) return {};
+    auto* p = static_cast<const unsigned char*>(wave.data);
+    return std::vector<unsigned char>(p, p + wave.size);
+}
+
+template <typename T>
+T sample_at(const void* data, int64_t index) {
+    T value;
+    std::memcpy(&value, static_cast<const unsigned char*>(data) + index * sizeof(T), sizeof(T));
+    return value;
+}
+
+// The audio pool for one test, emptied again at its end.
+struct PoolScope {
+    std::vector<unsigned char> block;
+    explicit PoolScope(size_t size) : block(size) { audio_set_buffer(static_cast<int64_t>(size), block.data()); }
+    ~PoolScope() { audio_set_buffer(0, nullptr); }
+};
+
+inline std::string describe(const AudioWave& wave) {
+    return "{format " + std::to_string(wave.format) + ", channels " + std::to_string(wave.channels) +
+           ", rate " + std::to_string(wave.sample_rate) + ", size " + std::to_string(wave.size) +
+           (wave.data ? ", data}" : ", null}");
+}
+
+}  // namespace audio_test
