@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,31 @@ namespace audio_test {
 
 inline std::string data_path(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
 
-// A scratch path unique to the running test, so test processes run side by side.
-inline std::string temp_path(const std::string& name) {
-    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string unique = std::string(test->test_suite_name()) + "_" + test->name();
+// The prefix of every scratch file of one test, unique so test processes run side by side.
+inline std::string temp_prefix(const testing::TestInfo& test) {
+    std::string unique = std::string(test.test_suite_name()) + "_" + test.name();
     for (char& c : unique)
         if (c == '/') c = '_';
-    return testing::TempDir() + "wordgen_audio_" + unique + "_" + name;
+    return "wordgen_audio_" + unique + "_";
 }
+
+inline std::string temp_path(const std::string& name) {
+    return testing::TempDir() + temp_prefix(*testing::UnitTest::GetInstance()->current_test_info()) + name;
+}
+
+// Removes a test's scratch files once it has ended.
+struct ScratchCleaner : testing::EmptyTestEventListener {
+    void OnTestEnd(const testing::TestInfo& test) override {
+        std::string prefix = temp_prefix(test);
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(testing::TempDir(), ignored)) {
+            if (entry.path().filename().string().rfind(prefix, 0) == 0) std::filesystem::remove(entry.path(), ignored);
+        }
+    }
+};
+
+inline const bool scratch_cleaner_registered =
+    (testing::UnitTest::GetInstance()->listeners().Append(new ScratchCleaner), true);
 
 inline Slice slice_of(const std::string& text) { return Slice{text.data(), static_cast<int64_t>(text.size())}; }
 
