@@ -59,6 +59,13 @@ inline void arena_release_word() {
 // if it copied. The empty Slice once the arena is exhausted.
 Slice arena_copy(Slice text);
 
+// Whether `p` lies in the block joins go to now, and so has arena_slack readable bytes
+// after any copy there.
+inline bool arena_in_block(const char* p) {
+    uintptr_t offset = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(concat_arena.base);
+    return offset < static_cast<uintptr_t>(concat_arena.capacity);
+}
+
 // Copies `piece` (at least one byte) to `out`, which has arena_slack spare bytes after
 // it. The latest copy, usually the word being built, may be read past its end, into
 // its block's own bytes, and so moves as whole 16-byte lanes; table pieces are one or

@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -24,28 +26,67 @@ struct WordSink {
     File* file;  // null: standard output
     int64_t used;
     bool failed;
+    bool tallied;  // letters are counted only when the report will read them
     // Spare bytes past the capacity let a short word arrive as whole arena lanes.
     char buffer[sink_capacity + arena_slack];
 };
 
 WordSink sink;
 
-constexpr int byte_values = 256;
-// Interleaved counters, so a run of one letter does not wait on its own increments.
-constexpr int tally_ways = 4;
+#if defined(__SSE2__)
+// Letters counted side by side in one pass: their counters and the chunk fit the 16
+// vector registers, so nothing spills. Four passes cover a to z.
+constexpr int letters_per_pass = 8;
+// Byte counters may take 255 chunks before they must be emptied.
+constexpr int64_t chunks_per_round = 255;
+constexpr int64_t chunk_bytes = 16;
 
-// Counts the letters a to z; line feeds and any other byte are left out. Every byte is
-// counted without a test, and only the letters are kept.
-void tally(const char* bytes, int64_t count) {
-    uint32_t counts[tally_ways][byte_values] = {};
-    const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes);
-    int64_t i = 0;
-    for (; i + tally_ways <= count; i += tally_ways) {
-        for (int way = 0; way < tally_ways; ++way) ++counts[way][in[i + way]];
+// Counts the `n` letters from `first` in whole 16-byte chunks; returns the bytes done.
+template <int N>
+int64_t tally_pass(const char* bytes, int64_t count, int first) {
+    __m128i counts[N];
+    __m128i letters[N];
+#pragma GCC unroll 8
+    for (int k = 0; k < N; ++k) {
+        counts[k] = _mm_setzero_si128();
+        letters[k] = _mm_set1_epi8(static_cast<char>('a' + first + k));
     }
-    for (; i < count; ++i) ++counts[0][in[i]];
-    for (int k = 0; k < letter_count; ++k) {
-        for (int way = 0; way < tally_ways; ++way) letter_tallies[k] += counts[way]['a' + k];
+    int64_t chunks = count / chunk_bytes;
+    for (int64_t done = 0; done < chunks;) {
+        int64_t round_end = std::min(chunks, done + chunks_per_round);
+        for (; done < round_end; ++done) {
+            __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + done * chunk_bytes));
+            // A match is all ones, -1: subtracting it counts one. Unrolled, so the
+            // counters live in registers.
+#pragma GCC unroll 8
+            for (int k = 0; k < N; ++k) counts[k] = _mm_sub_epi8(counts[k], _mm_cmpeq_epi8(chunk, letters[k]));
+        }
+#pragma GCC unroll 8
+        for (int k = 0; k < N; ++k) {
+            __m128i sums = _mm_sad_epu8(counts[k], _mm_setzero_si128());
+            letter_tallies[first + k] += _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+            counts[k] = _mm_setzero_si128();
+        }
+    }
+    return chunks * chunk_bytes;
+}
+#endif
+
+// Counts the letters a to z; line feeds and any other byte are left out. Compares whole
+// chunks against several letters at once, rather than bumping counters byte by byte.
+void tally(const char* bytes, int64_t count) {
+    int64_t done = 0;
+#if defined(__SSE2__)
+    constexpr int last_pass = letter_count - 3 * letters_per_pass;
+    tally_pass<letters_per_pass>(bytes, count, 0);
+    tally_pass<letters_per_pass>(bytes, count, letters_per_pass);
+    tally_pass<letters_per_pass>(bytes, count, 2 * letters_per_pass);
+    done = tally_pass<last_pass>(bytes, count, 3 * letters_per_pass);
+#endif
+    for (int64_t i = done; i < count; ++i) {
+        // One unsigned compare keeps everything but a to z out.
+        unsigned letter = static_cast<unsigned char>(bytes[i]) - 'a';
+        if (letter < letter_count) ++letter_tallies[letter];
     }
 }
 
@@ -58,7 +99,7 @@ void sink_write(const char* bytes, int64_t count) {
 
 // Tallies the block's letters as it leaves: the same count as word by word, in one pass.
 void sink_flush() {
-    tally(sink.buffer, sink.used);
+    if (sink.tallied) tally(sink.buffer, sink.used);
     sink_write(sink.buffer, sink.used);
     sink.used = 0;
 }
@@ -68,7 +109,7 @@ void sink_put_line(Slice word) {
     if (word.length + 1 > sink_capacity - sink.used) {
         sink_flush();
         if (word.length + 1 > sink_capacity) {
-            tally(word.data, word.length);
+            if (sink.tallied) tally(word.data, word.length);
             sink_write(word.data, word.length);
             sink_write("\n", 1);
             return;
@@ -77,8 +118,8 @@ void sink_put_line(Slice word) {
     char* out = sink.buffer + sink.used;
     if (word.length == 0) {
         // An empty word is just its line feed.
-    } else if (word.data == concat_arena.last && word.length <= arena_slack) {
-        // The arena's latest copy is readable for arena_slack bytes: move whole lanes.
+    } else if (word.length <= arena_slack && arena_in_block(word.data)) {
+        // Bytes of the current block are readable arena_slack past any copy: move lanes.
         std::memcpy(out, word.data, arena_slack);
     } else {
         std::memcpy(out, word.data, static_cast<size_t>(word.length));
@@ -89,16 +130,41 @@ void sink_put_line(Slice word) {
 
 enum class WordsResult { written, sink_failed, word_too_long };
 
+// Words wait in the arena and go to the sink a batch at a time: by then the stores that
+// made them have long completed, so copying them out never waits on those stores. A
+// batch ends early once it fills half the block or a long word borrows further blocks.
+constexpr int64_t batch_words = 256;
+constexpr int64_t batch_bytes = arena_block_size / 2;
+
+struct WordBatch {
+    Slice words[batch_words];
+    int64_t count;
+};
+
+WordBatch batch;
+
+// Sends the batch to the sink and gives its arena space back.
+void batch_flush() {
+    for (int64_t i = 0; i < batch.count; ++i) sink_put_line(batch.words[i]);
+    batch.count = 0;
+    arena_release_word();
+}
+
 WordsResult generate_words(const RunOptions& options) {
+    batch.count = 0;
     for (int64_t i = 0; i < options.word_count && !sink.failed; ++i) {
         Slice word = make_word(options.min_syllables, options.max_syllables);
         if (concat_arena.exhausted) {
+            batch_flush();
             sink_flush();
             return WordsResult::word_too_long;
         }
-        sink_put_line(word);
-        arena_release_word();
+        batch.words[batch.count++] = word;
+        bool full = batch.count == batch_words || concat_arena.position > batch_bytes ||
+                    concat_arena.extra_count > 0;
+        if (full) batch_flush();
     }
+    batch_flush();
     sink_flush();
     return sink.failed ? WordsResult::sink_failed : WordsResult::written;
 }
@@ -109,10 +175,12 @@ void reset_run_state() {
     sink.file = nullptr;
     sink.used = 0;
     sink.failed = false;
+    sink.tallied = false;
 }
 
 // Steps 7 and 8 of a run: the words, to standard output or the output file.
 int write_words(const RunOptions& options) {
+    sink.tallied = options.show_frequencies;
     bool to_file = options.output_path.length > 0;
     if (to_file) {
         sink.file = file_open(options.output_path, file_mode_write);

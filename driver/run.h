@@ -1,5 +1,6 @@
 // The run: options, seeding, the generation loop, the output destination and the report.
-// State: letter_tallies, the counts of the letters a to z produced by the current run.
+// State: letter_tallies, the counts of the letters a to z produced by the current run
+// (kept only when the run reports them).
 #pragma once
 
 #include <cstdint>

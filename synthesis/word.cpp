@@ -1,7 +1,5 @@
 #include "synthesis/word.h"
 
-#include <emmintrin.h>
-
 #include <array>
 #include <utility>
 
@@ -144,6 +142,42 @@ constexpr auto tail_a_by_draw = pieces_by_draw<tail_a_total>(tail_a_entries, tai
 constexpr auto tail_e_by_draw = pieces_by_draw<tail_e_total>(tail_e_entries, tail_e_weights);
 constexpr auto coda_by_draw = pieces_by_draw<coda_total>(coda_entries, coda_weights);
 
+// Bit i is set when letter i of a piece is an s or a k: the letters the clean-up may
+// replace, each at the cost of a draw.
+constexpr uint32_t replaceable_marks(Slice piece) {
+    uint32_t marks = 0;
+    for (int64_t i = 0; i < piece.length; ++i) {
+        if (piece.data[i] == 's' || piece.data[i] == 'k') marks |= uint32_t{1} << i;
+    }
+    return marks;
+}
+
+template <size_t Total>
+constexpr std::array<uint8_t, Total> marks_by_draw(const std::array<Slice, Total>& pieces) {
+    std::array<uint8_t, Total> marks{};
+    for (size_t r = 0; r < Total; ++r) marks[r] = static_cast<uint8_t>(replaceable_marks(pieces[r]));
+    return marks;
+}
+
+constexpr auto onset_marks_by_draw = marks_by_draw(onset_by_draw);
+constexpr auto coda_marks_by_draw = marks_by_draw(coda_by_draw);
+
+// Nuclei are vowels and the tails m n l r j: never an s or a k, never the start of a
+// coda, so two equal letters can only meet where a tail is followed by an onset.
+template <size_t N>
+constexpr bool any_letter_in(const std::array<Slice, N>& pieces, const char* letters) {
+    for (const Slice& piece : pieces) {
+        for (int64_t i = 0; i < piece.length; ++i) {
+            for (const char* l = letters; *l; ++l) {
+                if (piece.data[i] == *l) return true;
+            }
+        }
+    }
+    return false;
+}
+static_assert(!any_letter_in(vowel_a_entries, "skptxf") && !any_letter_in(vowel_e_entries, "skptxf"));
+static_assert(!any_letter_in(tail_a_entries, "skptxf") && !any_letter_in(tail_e_entries, "skptxf"));
+
 // Both vowel tables side by side by residue modulo 56, a multiple of both totals, so
 // the nucleus kind picks a row instead of a branch on its class.
 constexpr uint64_t vowel_residues = vowel_a_total * vowel_e_total;
@@ -188,10 +222,9 @@ constexpr uint64_t replacement_odds = 64;
 
 constexpr Slice empty_slice = {nullptr, 0};
 
-// The clean-up looks at a word in two 16-byte lanes; the arena's slack makes them readable.
-constexpr int clean_lane = 16;
-constexpr int64_t clean_span = 2 * clean_lane;
-static_assert(clean_span <= arena_slack);
+// The replaceable letters of a word are tracked as bits of one 64-bit mask; longer words
+// take the letter-by-letter clean-up.
+constexpr int64_t mark_bits = 64;
 
 // A piece drawn from a table has one or two letters; saying so lets concat's emptiness tests
 // fold away where a table piece is joined.
@@ -200,21 +233,36 @@ static_assert(clean_span <= arena_slack);
     return piece;
 }
 
+// A drawn nucleus and its last letter, which a following onset may repeat.
+struct Nucleus {
+    Slice text;
+    char last;
+};
+
 // The kind, its vowel and, for kinds 2 and 3, its tail. The class of the vowel is a
 // coin toss that no branch predictor learns, so the kind's row and limit are looked up
 // and one residue modulo 56 serves both vowel totals.
-[[gnu::always_inline]] inline Slice draw_nucleus(RandomState& rng) {
+[[gnu::always_inline]] inline Nucleus draw_nucleus(RandomState& rng) {
     const NucleusKind& kind = nucleus_kinds[kind_by_draw[draw_below<kind_total>(rng)]];
     uint64_t x = random_step(rng);
     while (x > kind.largest_vowel_draw) [[unlikely]] x = random_step(rng);
     Slice vowel = table_piece(kind.vowels[x % vowel_residues]);
-    if (!kind.with_tail) [[likely]] return vowel;
+    if (!kind.with_tail) [[likely]] return Nucleus{vowel, vowel.data[0]};
     Slice tail = kind.e_class ? tail_e_by_draw[draw_below<tail_e_total>(rng)]
                               : tail_a_by_draw[draw_below<tail_a_total>(rng)];
-    return table_piece(concat(vowel, table_piece(tail)));
+    return Nucleus{table_piece(concat(vowel, table_piece(tail))), tail.data[0]};
 }
 
-[[gnu::always_inline]] inline Slice draw_onset(RandomState& rng) { return table_piece(onset_by_draw[draw_below<onset_total>(rng)]); }
+// An onset and the marks of its replaceable letters.
+struct Onset {
+    Slice text;
+    uint64_t marks;
+};
+
+[[gnu::always_inline]] inline Onset draw_onset(RandomState& rng) {
+    uint64_t r = draw_below<onset_total>(rng);
+    return Onset{table_piece(onset_by_draw[r]), onset_marks_by_draw[r]};
+}
 
 // Ranges of up to this many syllables draw with a divisor known at compile time; the
 // jump on the range size is the same for every word of a run, so it predicts perfectly.
@@ -244,31 +292,6 @@ template <uint64_t... N>
     return static_cast<int64_t>(static_cast<uint64_t>(min_syllables) + offset);
 }
 
-// Bits marking letters among the first `length` of a word that the clean-up must visit.
-struct CleanMarks {
-    uint32_t replaceable;  // an s or a k: each costs a draw
-    uint32_t doubled;      // equal to the letter before it
-};
-
-// Reads 32 bytes, which the arena's slack guarantees for a word it has just written.
-[[gnu::always_inline]] inline CleanMarks letters_to_clean(const char* letters, int64_t length) {
-    const __m128i s = _mm_set1_epi8('s'), k = _mm_set1_epi8('k');
-    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(letters));
-    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(letters + clean_lane));
-    // The letter before each one; before the first there is none (0 matches no letter).
-    __m128i low_before = _mm_slli_si128(low, 1);
-    __m128i high_before = _mm_or_si128(_mm_slli_si128(high, 1), _mm_srli_si128(low, clean_lane - 1));
-    auto bits = [](__m128i low_lane, __m128i high_lane) {
-        return static_cast<uint32_t>(_mm_movemask_epi8(low_lane)) |
-               static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(high_lane))) << clean_lane;
-    };
-    uint64_t in_word = (uint64_t{1} << length) - 1;
-    uint64_t replaceable = bits(_mm_or_si128(_mm_cmpeq_epi8(low, s), _mm_cmpeq_epi8(low, k)),
-                                _mm_or_si128(_mm_cmpeq_epi8(high, s), _mm_cmpeq_epi8(high, k)));
-    uint64_t doubled = bits(_mm_cmpeq_epi8(low, low_before), _mm_cmpeq_epi8(high, high_before));
-    return CleanMarks{static_cast<uint32_t>(replaceable & in_word), static_cast<uint32_t>(doubled & in_word)};
-}
-
 // Collapses runs of one letter and turns each kept s into c, and k into q, one time in 64.
 [[gnu::always_inline]] inline Slice clean_up_letters(Slice word, RandomState& rng) {
     // The word lies in the arena, which the run owns and may rewrite.
@@ -287,16 +310,26 @@ struct CleanMarks {
     return Slice{letters, kept};
 }
 
-// The same clean-up, visiting only the s and k of a short word without doubled letters,
-// which is nearly every word.
-[[gnu::always_inline]] inline Slice clean_up(Slice word, RandomState& rng) {
-    if (word.length == 0) return word;
-    if (word.length > clean_span) return clean_up_letters(word, rng);
-    CleanMarks marks = letters_to_clean(word.data, word.length);
-    if (marks.doubled != 0) [[unlikely]] return clean_up_letters(word, rng);
+// What the clean-up must know of a word, gathered from its pieces while they are joined,
+// so that it need not read back the letters just written.
+struct WordMarks {
+    uint64_t replaceable;  // bit i: letter i is an s or a k (for the first 64 letters)
+    bool doubled;          // two equal letters meet
+};
+
+// Notes the replaceable letters of a piece about to be joined at `position`. Positions
+// past the mask wrap harmlessly: such words take the letter-by-letter clean-up.
+[[gnu::always_inline]] inline void mark_piece(WordMarks& marks, int64_t position, uint64_t piece_marks) {
+    marks.replaceable |= piece_marks << (position & (mark_bits - 1));
+}
+
+// The clean-up, visiting only the s and k of a word without doubled letters (nearly
+// every word), in order, each with its draw.
+[[gnu::always_inline]] inline Slice clean_up(Slice word, const WordMarks& marks, RandomState& rng) {
+    if (marks.doubled || word.length > mark_bits) [[unlikely]] return clean_up_letters(word, rng);
     char* letters = const_cast<char*>(word.data);
-    for (uint32_t rest = marks.replaceable; rest != 0; rest &= rest - 1) {
-        int i = __builtin_ctz(rest);
+    for (uint64_t rest = marks.replaceable; rest != 0; rest &= rest - 1) {
+        int i = __builtin_ctzll(rest);
         if (draw_below<replacement_odds>(rng) == 0) letters[i] = letters[i] == 's' ? 'c' : 'q';
     }
     return word;
@@ -306,19 +339,35 @@ struct CleanMarks {
 [[gnu::always_inline]] inline Slice assemble(int64_t count, RandomState& rng) {
     bool first_without_onset = draw_below<flag_odds>(rng) == 0;
     bool with_coda = draw_below<flag_odds>(rng) == 0;
-    Slice coda = with_coda ? table_piece(coda_by_draw[draw_below<coda_total>(rng)]) : empty_slice;
+    Slice coda = empty_slice;
+    uint64_t coda_marks = 0;
+    if (with_coda) {
+        uint64_t r = draw_below<coda_total>(rng);
+        coda = table_piece(coda_by_draw[r]);
+        coda_marks = coda_marks_by_draw[r];
+    }
 
     Slice word = empty_slice;
+    WordMarks marks = {};
+    char nucleus_last = 0;
     if (count >= 1) {
-        Slice onset = first_without_onset ? empty_slice : draw_onset(rng);
-        word = concat(onset, draw_nucleus(rng));
+        Onset onset = first_without_onset ? Onset{empty_slice, 0} : draw_onset(rng);
+        Nucleus nucleus = draw_nucleus(rng);
+        marks.replaceable = onset.marks;
+        word = concat(onset.text, nucleus.text);
+        nucleus_last = nucleus.last;
     }
     for (int64_t j = 1; j < count; ++j) {
-        Slice onset = draw_onset(rng);
-        Slice nucleus = draw_nucleus(rng);
-        word = concat(concat(word, onset), nucleus);
-        if (concat_arena.exhausted) [[unlikely]] return empty_slice;
+        Onset onset = draw_onset(rng);
+        Nucleus nucleus = draw_nucleus(rng);
+        marks.doubled |= onset.text.data[0] == nucleus_last;
+        mark_piece(marks, word.length, onset.marks);
+        word = concat(concat(word, onset.text), nucleus.text);
+        nucleus_last = nucleus.last;
+        // Only an exhausted arena hands back an empty join.
+        if (word.length == 0) [[unlikely]] return empty_slice;
     }
+    mark_piece(marks, word.length, coda_marks);
     word = concat(word, coda);
     // Every join of two pieces lands in the arena, and so does a two-letter nucleus; what
     // is left as a table entry is a lone vowel or a lone coda. It is copied so the
@@ -326,7 +375,7 @@ struct CleanMarks {
     bool table_entry = word.length == 1 || (count <= 0 && word.length > 0);
     if (table_entry) word = arena_copy(word);
     if (concat_arena.exhausted) [[unlikely]] return empty_slice;
-    return clean_up(word, rng);
+    return clean_up(word, marks, rng);
 }
 
 }  // namespace
