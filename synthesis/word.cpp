@@ -160,6 +160,20 @@ constexpr std::array<uint8_t, Total> marks_by_draw(const std::array<Slice, Total
 }
 
 constexpr auto onset_marks_by_draw = marks_by_draw(onset_by_draw);
+
+// An onset as a draw finds it: its letters and the marks of its replaceable letters,
+// side by side so one lookup serves both.
+struct OnsetEntry {
+    Slice text;
+    uint64_t marks;
+};
+
+constexpr std::array<OnsetEntry, onset_by_draw.size()> onset_entries_of() {
+    std::array<OnsetEntry, onset_by_draw.size()> entries{};
+    for (size_t r = 0; r < entries.size(); ++r) entries[r] = OnsetEntry{onset_by_draw[r], onset_marks_by_draw[r]};
+    return entries;
+}
+constexpr auto onsets_by_draw = onset_entries_of();
 constexpr auto coda_marks_by_draw = marks_by_draw(coda_by_draw);
 
 // Nuclei are vowels and the tails m n l r j: never an s or a k, never the start of a
@@ -211,6 +225,14 @@ constexpr NucleusKind nucleus_kinds[] = {
     {vowel_e_by_residue.data(), largest_accepted(vowel_e_total), true, true},
 };
 
+// The kind each draw chooses, as the record itself, so one lookup finds it.
+constexpr std::array<NucleusKind, kind_total> nucleus_kinds_of() {
+    std::array<NucleusKind, kind_total> kinds{};
+    for (int64_t r = 0; r < kind_total; ++r) kinds[r] = nucleus_kinds[kind_by_draw[r]];
+    return kinds;
+}
+constexpr auto kinds_by_draw = nucleus_kinds_of();
+
 static_assert(onset_entries.size() == 88 && onset_total == 521);
 static_assert(kind_total == 18 && vowel_a_total == 8 && vowel_e_total == 7);
 static_assert(tail_a_total == 5 && tail_e_total == 10);
@@ -243,7 +265,7 @@ struct Nucleus {
 // coin toss that no branch predictor learns, so the kind's row and limit are looked up
 // and one residue modulo 56 serves both vowel totals.
 [[gnu::always_inline]] inline Nucleus draw_nucleus(RandomState& rng) {
-    const NucleusKind& kind = nucleus_kinds[kind_by_draw[draw_below<kind_total>(rng)]];
+    const NucleusKind& kind = kinds_by_draw[draw_below<kind_total>(rng)];
     uint64_t x = random_step(rng);
     while (x > kind.largest_vowel_draw) [[unlikely]] x = random_step(rng);
     Slice vowel = table_piece(kind.vowels[x % vowel_residues]);
@@ -261,7 +283,8 @@ struct Onset {
 
 [[gnu::always_inline]] inline Onset draw_onset(RandomState& rng) {
     uint64_t r = draw_below<onset_total>(rng);
-    return Onset{table_piece(onset_by_draw[r]), onset_marks_by_draw[r]};
+    const OnsetEntry& entry = onsets_by_draw[r];
+    return Onset{table_piece(entry.text), entry.marks};
 }
 
 // Ranges of up to this many syllables draw with a divisor known at compile time; the
