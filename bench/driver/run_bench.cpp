@@ -120,7 +120,9 @@ Slice literal_word(int64_t min_syllables, int64_t max_syllables) {
     return Slice{letters, kept};
 }
 
-void BM_LiteralWord(benchmark::State& state) {
+// Words made in the process by `make`, without output.
+template <Slice (*Make)(int64_t, int64_t)>
+void measure_words(benchmark::State& state) {
     if (!arena_open()) {
         state.SkipWithError("no memory for the arena");
         return;
@@ -128,7 +130,7 @@ void BM_LiteralWord(benchmark::State& state) {
     seed_random(1);
     for (auto _ : state) {
         for (int64_t i = 0; i < in_process_words; ++i) {
-            Slice word = literal_word(1, 5);
+            Slice word = Make(1, 5);
             benchmark::DoNotOptimize(word);
             arena_release_word();
         }
@@ -137,23 +139,8 @@ void BM_LiteralWord(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * in_process_words);
 }
 
-// Word assembly alone, without output.
-void BM_MakeWord(benchmark::State& state) {
-    if (!arena_open()) {
-        state.SkipWithError("no memory for the arena");
-        return;
-    }
-    seed_random(1);
-    for (auto _ : state) {
-        for (int64_t i = 0; i < in_process_words; ++i) {
-            Slice word = make_word(1, 5);
-            benchmark::DoNotOptimize(word);
-            arena_release_word();
-        }
-    }
-    arena_close();
-    state.SetItemsProcessed(state.iterations() * in_process_words);
-}
+void BM_LiteralWord(benchmark::State& state) { measure_words<literal_word>(state); }
+void BM_MakeWord(benchmark::State& state) { measure_words<make_word>(state); }
 
 BENCHMARK(BM_Wordgen)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_Pwgen)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

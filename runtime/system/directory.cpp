@@ -228,10 +228,6 @@ const char16_t* search_pattern(Slice path) {
     return to_wide_cstr(Slice{pattern, k});
 }
 
-bool is_directory(uint32_t attributes) {
-    return attributes != platform_attributes_invalid && (attributes & platform_attribute_directory) != 0;
-}
-
 }  // namespace
 
 int32_t directory_create(Slice path) {
@@ -248,13 +244,13 @@ int32_t directory_rename(Slice old_path, Slice new_path) {
     const char16_t* wide_old;
     const char16_t* wide_new;
     if (!to_wide_cstr_pair(old_path, new_path, &wide_old, &wide_new)) return 0;
-    if (!is_directory(platform_attributes(wide_old))) return 0;
+    if (!platform_is_directory(platform_attributes(wide_old))) return 0;
     return platform_move(wide_old, wide_new);
 }
 
 int32_t directory_exists(Slice path) {
     const char16_t* wide_path = to_wide_cstr(path);
-    return wide_path && is_directory(platform_attributes(wide_path)) ? 1 : 0;
+    return wide_path && platform_is_directory(platform_attributes(wide_path)) ? 1 : 0;
 }
 
 void directory_get_content(DirectoryContent* result, Slice path) {

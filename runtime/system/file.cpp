@@ -122,7 +122,5 @@ int32_t file_rename(Slice old_path, Slice new_path) {
     const char16_t* wide_old;
     const char16_t* wide_new;
     if (!to_wide_cstr_pair(old_path, new_path, &wide_old, &wide_new)) return 0;
-    uint32_t attributes = platform_attributes(wide_old);
-    bool is_directory = attributes != platform_attributes_invalid && (attributes & platform_attribute_directory) != 0;
-    return is_directory ? 0 : platform_move(wide_old, wide_new);
+    return platform_is_directory(platform_attributes(wide_old)) ? 0 : platform_move(wide_old, wide_new);
 }

@@ -60,6 +60,11 @@ inline constexpr uint32_t platform_attribute_read_only = 0x01;       // FILE_ATT
 inline constexpr uint32_t platform_attribute_directory = 0x10;       // FILE_ATTRIBUTE_DIRECTORY
 inline constexpr uint32_t platform_attribute_normal = 0x80;          // FILE_ATTRIBUTE_NORMAL
 
+// Whether an attribute mask was read and marks a directory.
+inline constexpr bool platform_is_directory(uint32_t attributes) {
+    return attributes != platform_attributes_invalid && (attributes & platform_attribute_directory) != 0;
+}
+
 // Stands in for GetFileAttributesW: platform_attributes_invalid when nothing can be
 // read at the path, else the directory bit for a directory (a symbolic link counts as
 // what it points to) or the normal bit, with the read-only bit when its owner may not write it.

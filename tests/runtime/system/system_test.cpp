@@ -20,10 +20,6 @@ namespace {
 
 Slice text(const std::string& s) { return Slice{s.data(), static_cast<int64_t>(s.size())}; }
 
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class SystemTest : public testing::Test {
   protected:
@@ -57,7 +53,7 @@ TEST_F(SystemTest, CommandBytesReachTheShellUnchanged) {
     std::string command = "printf 'h\\303\\251 \xE2\x82\xAC' > '" + at("out") + "'";
     std::string with_tail = command + "; touch '" + at("tail") + "'";
     EXPECT_EQ(system_execute(Slice{with_tail.data(), static_cast<int64_t>(command.size())}), 0);
-    EXPECT_EQ(read_all(root / "out"), "h\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_EQ(read_file((root / "out").string()), "h\xC3\xA9 \xE2\x82\xAC");
     EXPECT_FALSE(fs::exists(root / "tail"));
 }
 
@@ -83,7 +79,7 @@ TEST_F(SystemTest, PendingOutputIsWrittenBeforeTheCommandRuns) {
     ASSERT_EQ(file_write(log, 6, "first\n"), 6u);
     EXPECT_EQ(system_execute(text("cat '" + path + "' > '" + at("seen") + "'")), 0);
     EXPECT_EQ(file_close(log), 0);
-    EXPECT_EQ(read_all(root / "seen"), "first\n");
+    EXPECT_EQ(read_file((root / "seen").string()), "first\n");
 }
 
 }  // namespace
