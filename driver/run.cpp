@@ -130,9 +130,10 @@ void sink_put_line(Slice word) {
 
 enum class WordsResult { written, sink_failed, word_too_long };
 
-// Words wait in the arena and go to the sink a batch at a time: by then the stores that
-// made them have long completed, so copying them out never waits on those stores. A
-// batch ends early once it fills half the block or a long word borrows further blocks.
+// Words are made a batch at a time and wait in the arena until the batch goes to the sink:
+// by then the stores that made them have long completed, so copying them out never waits
+// on those stores. A batch ends early once it fills half the block or a long word borrows
+// further blocks.
 constexpr int64_t batch_words = 256;
 constexpr int64_t batch_bytes = arena_block_size / 2;
 
@@ -151,20 +152,17 @@ void batch_flush() {
 }
 
 WordsResult generate_words(const RunOptions& options) {
-    batch.count = 0;
-    for (int64_t i = 0; i < options.word_count && !sink.failed; ++i) {
-        Slice word = make_word(options.min_syllables, options.max_syllables);
-        if (concat_arena.exhausted) {
-            batch_flush();
+    for (int64_t left = options.word_count; left > 0 && !sink.failed;) {
+        int64_t wanted = std::min(left, batch_words);
+        batch.count = make_words(options.min_syllables, options.max_syllables, batch.words, wanted, batch_bytes);
+        left -= batch.count;
+        bool too_long = concat_arena.exhausted;
+        batch_flush();
+        if (too_long) {
             sink_flush();
             return WordsResult::word_too_long;
         }
-        batch.words[batch.count++] = word;
-        bool full = batch.count == batch_words || concat_arena.position > batch_bytes ||
-                    concat_arena.extra_count > 0;
-        if (full) batch_flush();
     }
-    batch_flush();
     sink_flush();
     return sink.failed ? WordsResult::sink_failed : WordsResult::written;
 }

@@ -418,3 +418,19 @@ Slice make_word(int64_t min_syllables, int64_t max_syllables) {
     random_state = rng;
     return word;
 }
+
+int64_t make_words(int64_t min_syllables, int64_t max_syllables, Slice* words, int64_t capacity,
+                   int64_t arena_budget) {
+    RandomState rng = random_state;
+    int64_t made = 0;
+    while (made < capacity) {
+        int64_t count = draw_syllable_count(min_syllables, max_syllables, rng);
+        Slice word = assemble(count, rng);
+        if (concat_arena.exhausted) break;
+        words[made++] = word;
+        if (concat_arena.position > arena_budget || concat_arena.extra_count > 0) break;
+    }
+    random_state = rng;
+    return made;
+}
+

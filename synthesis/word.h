@@ -23,3 +23,12 @@ extern const WeightedTable coda_table;          // 20 entries, total 137
 // back. When the arena cannot hold the word it stops early, sets the arena's
 // `exhausted` flag and returns whatever it has.
 Slice make_word(int64_t min_syllables, int64_t max_syllables);
+
+// Makes words as that many make_word calls would, into `words`, and returns how many:
+// up to `capacity`, fewer when the arena's position passes `arena_budget` or the arena
+// borrows blocks (the word that did so is kept), and without the word that exhausted the
+// arena (its `exhausted` flag then tells). The generator stays in registers across
+// words, which one call a word cannot do.
+int64_t make_words(int64_t min_syllables, int64_t max_syllables, Slice* words, int64_t capacity,
+                   int64_t arena_budget);
+

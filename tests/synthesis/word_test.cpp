@@ -205,6 +205,47 @@ TEST(WordTest, ReplacementLettersAppearOnlyInPlaceOfSAndK) {
     EXPECT_NEAR(static_cast<double>(q) / (q + k), 1.0 / 64, 0.006);
 }
 
+// ---- Batches ------------------------------------------------------------------------
+
+TEST(WordTest, BatchesMakeTheSameWordsAndStopAtTheirBudget) {
+    struct Case {
+        int64_t min_syllables, max_syllables, capacity, budget;
+    };
+    const Case cases[] = {{1, 5, 300, arena_block_size}, {1, 5, 300, 200}, {0, 0, 50, arena_block_size},
+                          {30, 30, 40, 1000}, {2, 40, 100, arena_block_size / 2}};
+    for (const Case& c : cases) {
+        std::vector<std::string> expected = words(31, c.min_syllables, c.max_syllables, 300);
+        ArenaScope arena;
+        seed_random(31);
+        std::vector<std::string> batched;
+        while (batched.size() < 300) {
+            Slice made[300];
+            int64_t count = make_words(c.min_syllables, c.max_syllables, made, c.capacity, c.budget);
+            ASSERT_GT(count, 0);
+            ASSERT_LE(count, c.capacity);
+            // Short of capacity only when the budget was passed or blocks were borrowed.
+            if (count < c.capacity) {
+                ASSERT_TRUE(concat_arena.position > c.budget || concat_arena.extra_count > 0);
+            }
+            for (int64_t i = 0; i < count; ++i) {
+                batched.emplace_back(made[i].data ? std::string(made[i].data, static_cast<size_t>(made[i].length)) : "");
+            }
+            arena_release_word();
+        }
+        for (size_t i = 0; i < 300; ++i) {
+            ASSERT_EQ(batched[i], expected[i]) << "word " << i << " range " << c.min_syllables << ".." << c.max_syllables;
+        }
+    }
+}
+
+TEST(WordTest, ABatchLeavesOutTheWordThatExhaustsTheArena) {
+    ArenaScope arena;
+    seed_random(2);
+    Slice made[4];
+    EXPECT_EQ(make_words(20000, 20000, made, 4, arena_block_size), 0);
+    EXPECT_TRUE(concat_arena.exhausted);
+}
+
 // ---- Limits -------------------------------------------------------------------------
 
 TEST(WordTest, VeryLongWordsBorrowBlocksAndComeOutTheSame) {
