@@ -65,29 +65,28 @@ inline bool file_exists(const std::string& path) {
     return file != nullptr;
 }
 
-// Writes interleaved samples through libsndfile's int (or float) interface.
-inline void write_ints(const std::string& path, int format, int channels, int rate,
-                       const std::vector<int32_t>& samples) {
+// Writes interleaved samples through libsndfile's int or float interface.
+template <typename Sample>
+void write_samples(const std::string& path, int format, int channels, int rate, const std::vector<Sample>& samples,
+                   sf_count_t (*write)(SNDFILE*, const Sample*, sf_count_t)) {
     SF_INFO info = {};
     info.channels = channels;
     info.samplerate = rate;
     info.format = format;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << path << ": " << sf_strerror(nullptr);
-    sf_writef_int(file, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
+    write(file, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
     sf_close(file);
+}
+
+inline void write_ints(const std::string& path, int format, int channels, int rate,
+                       const std::vector<int32_t>& samples) {
+    write_samples<int32_t>(path, format, channels, rate, samples, sf_writef_int);
 }
 
 inline void write_floats(const std::string& path, int format, int channels, int rate,
                          const std::vector<float>& samples) {
-    SF_INFO info = {};
-    info.channels = channels;
-    info.samplerate = rate;
-    info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << path << ": " << sf_strerror(nullptr);
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
-    sf_close(file);
+    write_samples<float>(path, format, channels, rate, samples, sf_writef_float);
 }
 
 // A 16-bit pattern that visits both extremes: sample i of a run.
