@@ -209,21 +209,40 @@ constexpr auto vowel_e_by_residue = vowels_by_residue(vowel_e_by_draw);
 // 2^64 mod n in 64-bit arithmetic. This is the largest draw it accepts.
 constexpr uint64_t largest_accepted(uint64_t n) { return 0 - (0 - n) % n - 1; }
 
-// What a nucleus kind draws: the vowel row, the largest vowel draw its table accepts,
-// and its tail table, if any.
+// Both tail tables by residue modulo 10, a multiple of both totals, so that a tail too
+// is drawn from the kind's row without a branch on the class of its vowel.
+constexpr uint64_t tail_residues = tail_e_total;
+static_assert(tail_residues % tail_a_total == 0);
+
+template <size_t Total>
+constexpr std::array<Slice, tail_residues> tails_by_residue(const std::array<Slice, Total>& by_draw) {
+    std::array<Slice, tail_residues> row{};
+    for (uint64_t r = 0; r < tail_residues; ++r) row[r] = by_draw[r % Total];
+    return row;
+}
+constexpr auto tail_a_by_residue = tails_by_residue(tail_a_by_draw);
+constexpr auto tail_e_by_residue = tails_by_residue(tail_e_by_draw);
+
+// What a nucleus kind draws: the vowel row and the largest vowel draw its table accepts,
+// and the same of its class's tails, which kinds 2 and 3 draw.
 struct NucleusKind {
     const Slice* vowels;
     uint64_t largest_vowel_draw;
-    bool e_class;
+    const Slice* tails;
+    uint64_t largest_tail_draw;
     bool with_tail;
 };
 
-constexpr NucleusKind nucleus_kinds[] = {
-    {vowel_a_by_residue.data(), largest_accepted(vowel_a_total), false, false},
-    {vowel_e_by_residue.data(), largest_accepted(vowel_e_total), true, false},
-    {vowel_a_by_residue.data(), largest_accepted(vowel_a_total), false, true},
-    {vowel_e_by_residue.data(), largest_accepted(vowel_e_total), true, true},
-};
+constexpr NucleusKind a_class_kind(bool with_tail) {
+    return {vowel_a_by_residue.data(), largest_accepted(vowel_a_total), tail_a_by_residue.data(),
+            largest_accepted(tail_a_total), with_tail};
+}
+constexpr NucleusKind e_class_kind(bool with_tail) {
+    return {vowel_e_by_residue.data(), largest_accepted(vowel_e_total), tail_e_by_residue.data(),
+            largest_accepted(tail_e_total), with_tail};
+}
+constexpr NucleusKind nucleus_kinds[] = {a_class_kind(false), e_class_kind(false), a_class_kind(true),
+                                         e_class_kind(true)};
 
 // The kind each draw chooses, as the record itself, so one lookup finds it.
 constexpr std::array<NucleusKind, kind_total> nucleus_kinds_of() {
@@ -262,16 +281,17 @@ struct Nucleus {
 };
 
 // The kind, its vowel and, for kinds 2 and 3, its tail. The class of the vowel is a
-// coin toss that no branch predictor learns, so the kind's row and limit are looked up
-// and one residue modulo 56 serves both vowel totals.
+// coin toss that no branch predictor learns, so the kind's rows and limits are looked
+// up, and one residue serves both totals: modulo 56 for vowels, 10 for tails.
 [[gnu::always_inline]] inline Nucleus draw_nucleus(RandomState& rng) {
     const NucleusKind& kind = kinds_by_draw[draw_below<kind_total>(rng)];
     uint64_t x = random_step(rng);
     while (x > kind.largest_vowel_draw) [[unlikely]] x = random_step(rng);
     Slice vowel = table_piece(kind.vowels[x % vowel_residues]);
     if (!kind.with_tail) [[likely]] return Nucleus{vowel, vowel.data[0]};
-    Slice tail = kind.e_class ? tail_e_by_draw[draw_below<tail_e_total>(rng)]
-                              : tail_a_by_draw[draw_below<tail_a_total>(rng)];
+    uint64_t t = random_step(rng);
+    while (t > kind.largest_tail_draw) [[unlikely]] t = random_step(rng);
+    Slice tail = kind.tails[t % tail_residues];
     return Nucleus{table_piece(concat(vowel, table_piece(tail))), tail.data[0]};
 }
 

@@ -125,6 +125,85 @@ TEST(WordTest, MatchesTheLiteralRulesForManySeedsAndRanges) {
     }
 }
 
+// ---- Rejected draws -------------------------------------------------------------------
+// A rejection takes odds of about 2^-60, so no run of seeds meets one. Instead the state
+// is built backwards from a chosen draw, which the generator's steps allow: each is
+// invertible.
+
+uint64_t inverse_odd(uint64_t a) {
+    uint64_t x = a;  // correct to 3 bits; each step doubles that
+    for (int i = 0; i < 5; ++i) x *= 2 - a * x;
+    return x;
+}
+
+uint64_t rotate_right(uint64_t v, int k) { return (v >> k) | (v << (64 - k)); }
+
+// Undoes one random_step.
+void step_back(RandomState& state) {
+    uint64_t* a = state.s;
+    uint64_t s3_xor_s1 = rotate_right(a[3], 45);
+    uint64_t s0 = a[0] ^ s3_xor_s1;
+    // a1 ^ a2 == s1 ^ (s1 << 17): undone by shifting the result in again.
+    uint64_t y = a[1] ^ a[2];
+    uint64_t s1 = y ^ (y << 17) ^ (y << 34) ^ (y << 51);
+    uint64_t s2 = a[1] ^ s1 ^ s0;
+    state.s[0] = s0;
+    state.s[1] = s1;
+    state.s[2] = s2;
+    state.s[3] = s3_xor_s1 ^ s1;
+}
+
+// A state whose draw number `k` (from 0) returns `draw`; the other bits come from `seed`.
+RandomState state_drawing_at(int k, uint64_t draw, uint64_t seed) {
+    seed_random(seed);
+    RandomState state = random_state;
+    // The output is rotl(s1 * 5, 7) * 9.
+    state.s[1] = rotate_right(draw * inverse_odd(9), 7) * inverse_odd(5);
+    for (int i = 0; i < k; ++i) step_back(state);
+    return state;
+}
+
+TEST(WordTest, StepBackUndoesAStep) {
+    seed_random(3);
+    RandomState before = random_state;
+    random_step(random_state);
+    step_back(random_state);
+    EXPECT_TRUE(same_state(before, random_state));
+    RandomState planted = state_drawing_at(4, 12345, 9);
+    for (int i = 0; i < 4; ++i) random_step(planted);
+    EXPECT_EQ(random_step(planted), 12345u);
+}
+
+TEST(WordTest, RejectedDrawsAreDrawnAgainAsTheRulesSay) {
+    // The largest draw is rejected by every bound that is not a power of two, the one
+    // below it by every such bound but 3 and 5, and 0 by none. Planted at each position
+    // of a word, they reach every table's rejection.
+    const uint64_t planted_draws[] = {~uint64_t{0}, ~uint64_t{0} - 1, 0};
+    struct Range {
+        int64_t min_syllables, max_syllables;
+    };
+    const Range ranges[] = {{1, 1}, {2, 2}, {1, 5}, {0, 0}, {2, 17}};
+    ArenaScope arena;
+    for (const Range& range : ranges) {
+        for (int k = 0; k < 14; ++k) {
+            for (uint64_t draw : planted_draws) {
+                for (uint64_t seed = 0; seed < 12; ++seed) {
+                    RandomState start = state_drawing_at(k, draw, seed);
+                    random_state = start;
+                    Slice word = make_word(range.min_syllables, range.max_syllables);
+                    std::string fast = word.data ? std::string(word.data, static_cast<size_t>(word.length)) : "";
+                    arena_release_word();
+                    RandomState fast_end = random_state;
+                    random_state = start;
+                    ASSERT_EQ(fast, reference_word(range.min_syllables, range.max_syllables))
+                        << "draw " << k << " seed " << seed;
+                    ASSERT_TRUE(same_state(fast_end, random_state)) << "draw " << k << " seed " << seed;
+                }
+            }
+        }
+    }
+}
+
 // ---- Shapes -------------------------------------------------------------------------
 
 TEST(WordTest, LettersAndLengthsStayWithinTheirBounds) {
