@@ -192,36 +192,27 @@ constexpr bool any_letter_in(const std::array<Slice, N>& pieces, const char* let
 static_assert(!any_letter_in(vowel_a_entries, "skptxf") && !any_letter_in(vowel_e_entries, "skptxf"));
 static_assert(!any_letter_in(tail_a_entries, "skptxf") && !any_letter_in(tail_e_entries, "skptxf"));
 
-// Both vowel tables side by side by residue modulo 56, a multiple of both totals, so
-// the nucleus kind picks a row instead of a branch on its class.
-constexpr uint64_t vowel_residues = vowel_a_total * vowel_e_total;
-
-template <size_t Total>
-constexpr std::array<Slice, vowel_residues> vowels_by_residue(const std::array<Slice, Total>& by_draw) {
-    std::array<Slice, vowel_residues> row{};
-    for (uint64_t r = 0; r < vowel_residues; ++r) row[r] = by_draw[r % Total];
-    return row;
-}
-constexpr auto vowel_a_by_residue = vowels_by_residue(vowel_a_by_draw);
-constexpr auto vowel_e_by_residue = vowels_by_residue(vowel_e_by_draw);
-
 // random_below(n) rejects exactly the draws from 2^64 - (2^64 mod n) up; (0 - n) % n is
 // 2^64 mod n in 64-bit arithmetic. This is the largest draw it accepts.
 constexpr uint64_t largest_accepted(uint64_t n) { return 0 - (0 - n) % n - 1; }
 
-// Both tail tables by residue modulo 10, a multiple of both totals, so that a tail too
-// is drawn from the kind's row without a branch on the class of its vowel.
-constexpr uint64_t tail_residues = tail_e_total;
-static_assert(tail_residues % tail_a_total == 0);
-
-template <size_t Total>
-constexpr std::array<Slice, tail_residues> tails_by_residue(const std::array<Slice, Total>& by_draw) {
-    std::array<Slice, tail_residues> row{};
-    for (uint64_t r = 0; r < tail_residues; ++r) row[r] = by_draw[r % Total];
+// A table's pieces by residue modulo a multiple of its total. Both vowel tables, and both
+// tail tables, then share one residue (56 and 10), so the nucleus kind picks a row
+// instead of a branch on the class of its vowel.
+template <uint64_t Residues, size_t Total>
+constexpr std::array<Slice, Residues> pieces_by_residue(const std::array<Slice, Total>& by_draw) {
+    static_assert(Residues % Total == 0);
+    std::array<Slice, Residues> row{};
+    for (uint64_t r = 0; r < Residues; ++r) row[r] = by_draw[r % Total];
     return row;
 }
-constexpr auto tail_a_by_residue = tails_by_residue(tail_a_by_draw);
-constexpr auto tail_e_by_residue = tails_by_residue(tail_e_by_draw);
+
+constexpr uint64_t vowel_residues = vowel_a_total * vowel_e_total;
+constexpr auto vowel_a_by_residue = pieces_by_residue<vowel_residues>(vowel_a_by_draw);
+constexpr auto vowel_e_by_residue = pieces_by_residue<vowel_residues>(vowel_e_by_draw);
+constexpr uint64_t tail_residues = tail_e_total;
+constexpr auto tail_a_by_residue = pieces_by_residue<tail_residues>(tail_a_by_draw);
+constexpr auto tail_e_by_residue = pieces_by_residue<tail_residues>(tail_e_by_draw);
 
 // What a nucleus kind draws: the vowel row and the largest vowel draw its table accepts,
 // and the same of its class's tails, which kinds 2 and 3 draw.
