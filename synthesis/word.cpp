@@ -115,15 +115,18 @@ constexpr std::array<Slice, Total> pieces_by_draw(const std::array<Slice, N>& en
     return pieces;
 }
 
+// random_below(n) rejects exactly the draws from 2^64 - (2^64 mod n) up; (0 - n) % n is
+// 2^64 mod n in 64-bit arithmetic. This is the largest draw it accepts.
+constexpr uint64_t largest_accepted(uint64_t n) { return 0 - (0 - n) % n - 1; }
+
 // random_below with a bound known at compile time, on a local copy of the generator:
-// the modulo becomes a multiplication and the rejection test a constant compare.
+// the modulo becomes a multiplication, and the rejection test a constant compare on the
+// draw itself, which needs no residue and so never waits for one.
 template <uint64_t N>
 [[gnu::always_inline]] inline uint64_t draw_below(RandomState& rng) {
-    for (;;) {
-        uint64_t x = random_step(rng);
-        uint64_t r = x % N;
-        if (x - r <= 0 - N) [[likely]] return r;
-    }
+    uint64_t x = random_step(rng);
+    while (x > largest_accepted(N)) [[unlikely]] x = random_step(rng);
+    return x % N;
 }
 
 constexpr int64_t onset_total = total_of(onset_weights);
@@ -191,10 +194,6 @@ constexpr bool any_letter_in(const std::array<Slice, N>& pieces, const char* let
 }
 static_assert(!any_letter_in(vowel_a_entries, "skptxf") && !any_letter_in(vowel_e_entries, "skptxf"));
 static_assert(!any_letter_in(tail_a_entries, "skptxf") && !any_letter_in(tail_e_entries, "skptxf"));
-
-// random_below(n) rejects exactly the draws from 2^64 - (2^64 mod n) up; (0 - n) % n is
-// 2^64 mod n in 64-bit arithmetic. This is the largest draw it accepts.
-constexpr uint64_t largest_accepted(uint64_t n) { return 0 - (0 - n) % n - 1; }
 
 // A table's pieces by residue modulo a multiple of its total. Both vowel tables, and both
 // tail tables, then share one residue (56 and 10), so the nucleus kind picks a row
