@@ -155,29 +155,22 @@ constexpr uint32_t replaceable_marks(Slice piece) {
     return marks;
 }
 
-template <size_t Total>
-constexpr std::array<uint8_t, Total> marks_by_draw(const std::array<Slice, Total>& pieces) {
-    std::array<uint8_t, Total> marks{};
-    for (size_t r = 0; r < Total; ++r) marks[r] = static_cast<uint8_t>(replaceable_marks(pieces[r]));
-    return marks;
-}
-
-constexpr auto onset_marks_by_draw = marks_by_draw(onset_by_draw);
-
-// An onset as a draw finds it: its letters and the marks of its replaceable letters,
-// side by side so one lookup serves both.
-struct OnsetEntry {
+// A consonant piece as a draw finds it: its letters and the marks of its replaceable
+// letters, side by side so one lookup serves both.
+struct MarkedPiece {
     Slice text;
     uint64_t marks;
 };
 
-constexpr std::array<OnsetEntry, onset_by_draw.size()> onset_entries_of() {
-    std::array<OnsetEntry, onset_by_draw.size()> entries{};
-    for (size_t r = 0; r < entries.size(); ++r) entries[r] = OnsetEntry{onset_by_draw[r], onset_marks_by_draw[r]};
-    return entries;
+template <size_t Total>
+constexpr std::array<MarkedPiece, Total> marked_by_draw(const std::array<Slice, Total>& pieces) {
+    std::array<MarkedPiece, Total> marked{};
+    for (size_t r = 0; r < Total; ++r) marked[r] = MarkedPiece{pieces[r], replaceable_marks(pieces[r])};
+    return marked;
 }
-constexpr auto onsets_by_draw = onset_entries_of();
-constexpr auto coda_marks_by_draw = marks_by_draw(coda_by_draw);
+
+constexpr auto onsets_by_draw = marked_by_draw(onset_by_draw);
+constexpr auto codas_by_draw = marked_by_draw(coda_by_draw);
 
 // Nuclei are vowels and the tails m n l r j: never an s or a k, never the start of a
 // coda, so two equal letters can only meet where a tail is followed by an onset.
@@ -285,16 +278,9 @@ struct Nucleus {
     return Nucleus{table_piece(concat(vowel, table_piece(tail))), tail.data[0]};
 }
 
-// An onset and the marks of its replaceable letters.
-struct Onset {
-    Slice text;
-    uint64_t marks;
-};
-
-[[gnu::always_inline]] inline Onset draw_onset(RandomState& rng) {
-    uint64_t r = draw_below<onset_total>(rng);
-    const OnsetEntry& entry = onsets_by_draw[r];
-    return Onset{table_piece(entry.text), entry.marks};
+[[gnu::always_inline]] inline MarkedPiece draw_onset(RandomState& rng) {
+    const MarkedPiece& onset = onsets_by_draw[draw_below<onset_total>(rng)];
+    return MarkedPiece{table_piece(onset.text), onset.marks};
 }
 
 // Ranges of up to this many syllables draw with a divisor known at compile time; the
@@ -372,26 +358,24 @@ struct WordMarks {
 [[gnu::always_inline]] inline Slice assemble(int64_t count, RandomState& rng) {
     bool first_without_onset = draw_below<flag_odds>(rng) == 0;
     bool with_coda = draw_below<flag_odds>(rng) == 0;
-    Slice coda = empty_slice;
-    uint64_t coda_marks = 0;
+    MarkedPiece coda = {empty_slice, 0};
     if (with_coda) {
-        uint64_t r = draw_below<coda_total>(rng);
-        coda = table_piece(coda_by_draw[r]);
-        coda_marks = coda_marks_by_draw[r];
+        coda = codas_by_draw[draw_below<coda_total>(rng)];
+        coda.text = table_piece(coda.text);
     }
 
     Slice word = empty_slice;
     WordMarks marks = {};
     char nucleus_last = 0;
     if (count >= 1) {
-        Onset onset = first_without_onset ? Onset{empty_slice, 0} : draw_onset(rng);
+        MarkedPiece onset = first_without_onset ? MarkedPiece{empty_slice, 0} : draw_onset(rng);
         Nucleus nucleus = draw_nucleus(rng);
         marks.replaceable = onset.marks;
         word = concat(onset.text, nucleus.text);
         nucleus_last = nucleus.last;
     }
     for (int64_t j = 1; j < count; ++j) {
-        Onset onset = draw_onset(rng);
+        MarkedPiece onset = draw_onset(rng);
         Nucleus nucleus = draw_nucleus(rng);
         marks.doubled |= onset.text.data[0] == nucleus_last;
         mark_piece(marks, word.length, onset.marks);
@@ -400,8 +384,8 @@ struct WordMarks {
         // Only an exhausted arena hands back an empty join.
         if (word.length == 0) [[unlikely]] return empty_slice;
     }
-    mark_piece(marks, word.length, coda_marks);
-    word = concat(word, coda);
+    mark_piece(marks, word.length, coda.marks);
+    word = concat(word, coda.text);
     // Every join of two pieces lands in the arena, and so does a two-letter nucleus; what
     // is left as a table entry is a lone vowel or a lone coda. It is copied so the
     // clean-up never writes into a table.
