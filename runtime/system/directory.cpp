@@ -219,12 +219,10 @@ const char16_t* search_pattern(Slice path) {
     if (path.length < 0 || (!path.data && path.length > 0)) return nullptr;
     int64_t k = path.length + search_suffix.length;
     if (k > temporary_ring_size) return nullptr;
-    if (temporary_pos < 0 || temporary_pos + k > temporary_ring_size) temporary_pos = 0;
-    char* pattern = temporary_buffer + temporary_pos;
+    char* pattern = temporary_buffer + temporary_take(k);
     // The path may itself lie in the ring.
     if (path.length > 0) std::memmove(pattern, path.data, static_cast<size_t>(path.length));
     std::memcpy(pattern + path.length, search_suffix.data, static_cast<size_t>(search_suffix.length));
-    temporary_pos += static_cast<int32_t>(k);
     return to_wide_cstr(Slice{pattern, k});
 }
 

@@ -14,20 +14,19 @@ constexpr int64_t wide_unit_bytes = 2;
 // The platform converter takes a 32-bit count.
 constexpr int64_t max_convertible_bytes = INT32_MAX;
 
-// Start of a k-byte string under the taking rule: here when it fits, else at 0.
-int32_t ring_take(int64_t k) {
-    if (temporary_pos + k > temporary_ring_size) temporary_pos = 0;
+}  // namespace
+
+int32_t temporary_take(int64_t k) {
+    if (temporary_pos < 0 || temporary_pos + k > temporary_ring_size) temporary_pos = 0;
     int32_t start = temporary_pos;
     temporary_pos = static_cast<int32_t>(start + k);
     return start;
 }
 
-}  // namespace
-
 bool append_character(Slice& text) {
     int64_t length = text.length;
     if (length < 0 || length > max_terminated_text || (!text.data && length > 0)) return false;
-    int32_t start = ring_take(length + 1);
+    int32_t start = temporary_take(length + 1);
     // The text may itself lie in the ring, even where the copy lands.
     if (length > 0) std::memmove(temporary_buffer + start, text.data, static_cast<size_t>(length));
     temporary_buffer[start + length] = '\0';
@@ -47,7 +46,7 @@ const char16_t* to_wide_cstr(Slice text) {
     platform_utf8_to_utf16(text.data, length, converted);
     int64_t bytes = wide_unit_bytes * units;
     std::memset(converted + bytes, 0, wide_unit_bytes);
-    int32_t start = ring_take(bytes + wide_unit_bytes);
+    int32_t start = temporary_take(bytes + wide_unit_bytes);
     std::memcpy(temporary_buffer + start, converted, static_cast<size_t>(bytes + wide_unit_bytes));
     return reinterpret_cast<const char16_t*>(temporary_buffer + start);
 }

@@ -14,6 +14,10 @@ extern char temporary_buffer[temporary_ring_size];
 // Byte offset of the next free byte; the ring restarts at 0 when a string does not fit.
 extern int32_t temporary_pos;
 
+// Takes k bytes (at most temporary_ring_size) by the ring's rule, here when they fit,
+// else from the start, and returns their offset in temporary_buffer.
+[[nodiscard]] int32_t temporary_take(int64_t k);
+
 // Copies `text` and a NUL into the ring and points `text` at the copy, its length now
 // counting the NUL. Fails (false, `text` untouched, nothing taken) for a negative length,
 // a null pointer with bytes, or more than 16383 bytes of text.
