@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #ifndef WORDGEN_BINARY
@@ -85,4 +86,9 @@ std::string read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+std::vector<uint8_t> read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }

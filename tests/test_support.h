@@ -1,11 +1,15 @@
-// Helpers shared by the test programs: capturing standard output and running wordgen.
+// Helpers shared by the test programs: capturing standard output, running wordgen, and
+// files and texts in the forms the runtime takes them.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "runtime/text/slice.h"
 
 // Everything `action` writes to standard output, byte for byte.
 template <typename Action>
@@ -37,3 +41,9 @@ struct TemporaryFolder {
 // The whole content of a file, or "<missing>" when it cannot be read.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
+
+// The whole content of a file as bytes, or none when it cannot be read.
+std::vector<uint8_t> read_bytes(const std::string& path);
+
+// A Slice borrowing `text`'s bytes: it must not outlive `text`.
+inline Slice slice_of(const std::string& text) { return Slice{text.data(), static_cast<int64_t>(text.size())}; }

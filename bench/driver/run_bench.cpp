@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 

@@ -55,16 +55,15 @@ int32_t record(SampleFormat format, const char* source, int64_t size, bool from_
     return handle;
 }
 
+// What is not recognised is tried as WAV: opening it then refuses anything else.
 AudioContainer container_of_path(Slice path) {
-    if (sound_file_has_extension(path, slice_literal("ogg"))) return audio_container_ogg;
-    if (sound_file_has_extension(path, slice_literal("flac"))) return audio_container_flac;
-    return audio_container_wav;
+    AudioContainer container = audio_container_wav;
+    return sound_file_container_of_path(path, container) ? container : audio_container_wav;
 }
 
 AudioContainer container_of_memory(int64_t size, const void* data) {
-    if (sound_file_has_magic(data, size, "OggS")) return audio_container_ogg;
-    if (sound_file_has_magic(data, size, "fLaC")) return audio_container_flac;
-    return audio_container_wav;
+    AudioContainer container = audio_container_wav;
+    return sound_file_container_of_memory(data, size, container) ? container : audio_container_wav;
 }
 
 bool open_reader(AudioStreamSlot& slot) {
@@ -86,16 +85,12 @@ AudioInfo describe(const AudioStreamSlot& slot) {
     return info;
 }
 
-// What the library hands over before conversion to the stream's format.
-SampleFormat delivery_format(const AudioStreamSlot& slot) {
-    bool wide = slot.format == signed_32 || slot.format == unsigned_32;
-    if (slot.format == float_32 || (wide && slot.container == audio_container_ogg)) return float_32;
-    return wide ? signed_32 : signed_16;
-}
+// Open for reading and described: the decoder exists.
+bool is_reader(const AudioStreamSlot& slot) { return !slot.for_writing && slot.decoder.handle; }
 
 AudioStreamSlot* reader(int32_t handle) {
     AudioStreamSlot* slot = open_slot(handle);
-    return slot && !slot->for_writing && slot->decoder.handle ? slot : nullptr;
+    return slot && is_reader(*slot) ? slot : nullptr;
 }
 
 }  // namespace
@@ -141,8 +136,8 @@ int64_t audio_stream_read(int32_t handle, int64_t frames, void* buffer) {
         print(slice_literal("invalid audio format\n"));
         return 0;
     }
-    if (!reader(handle)) return 0;
-    SampleFormat delivery = delivery_format(*slot);
+    if (!is_reader(*slot)) return 0;
+    SampleFormat delivery = sound_file_delivery_format(slot->format, slot->container);
     int64_t delivered = sound_file_read(slot->decoder, delivery, frames, buffer);
     AudioWave wave = {delivery, slot->decoder.channels, slot->decoder.sample_rate,
                       delivered * slot->decoder.channels * audio_format_width(delivery), buffer};
@@ -167,5 +162,4 @@ void audio_stream_close(int32_t handle) {
     if (!slot) return;
     sound_file_close(slot->decoder);
     slot->in_use = false;
-    slot->info_known = false;
 }

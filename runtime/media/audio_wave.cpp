@@ -297,14 +297,8 @@ AudioWave read_growing(SoundFile& file, SampleFormat delivery) {
     return wave_of(file, delivery, held, data);
 }
 
-SampleFormat delivery_format(SampleFormat format, AudioContainer container) {
-    bool wide = format == signed_32 || format == unsigned_32;
-    if (format == float_32 || (wide && container == audio_container_ogg)) return float_32;
-    return wide ? signed_32 : signed_16;
-}
-
 AudioWave decode(SoundFile& file, SampleFormat format, AudioContainer container) {
-    SampleFormat delivery = delivery_format(format, container);
+    SampleFormat delivery = sound_file_delivery_format(format, container);
     bool growing = file.frames < 0 || (container == audio_container_ogg && delivery == signed_16);
     return growing ? read_growing(file, delivery) : read_whole(file, delivery);
 }
@@ -319,27 +313,12 @@ AudioWave load_opened(SoundFile& file, bool opened, SampleFormat format, AudioCo
     return wave;
 }
 
-bool container_of_path(Slice path, AudioContainer& container) {
-    if (sound_file_has_extension(path, slice_literal("wav"))) container = audio_container_wav;
-    else if (sound_file_has_extension(path, slice_literal("flac"))) container = audio_container_flac;
-    else if (sound_file_has_extension(path, slice_literal("ogg"))) container = audio_container_ogg;
-    else return false;
-    return true;
-}
-
-bool container_of_memory(int64_t size, const void* data, AudioContainer& container) {
-    if (sound_file_has_magic(data, size, "RIFF")) container = audio_container_wav;
-    else if (sound_file_has_magic(data, size, "fLaC")) container = audio_container_flac;
-    else if (sound_file_has_magic(data, size, "OggS")) container = audio_container_ogg;
-    else return false;
-    return true;
-}
-
 }  // namespace
 
 AudioWave audio_wave_load(SampleFormat format, Slice path) {
     AudioContainer container = audio_container_wav;
-    if (!container_of_path(path, container) || format >= sample_format_count) return zero_wave();
+    if (!sound_file_container_of_path(path, container) || format >= sample_format_count)
+        return zero_wave();
     SoundFile file = {};
     bool opened = append_character(path) && sound_file_open(file, path.data, container);
     return load_opened(file, opened, format, container);
@@ -347,7 +326,8 @@ AudioWave audio_wave_load(SampleFormat format, Slice path) {
 
 AudioWave audio_wave_load_from_memory(SampleFormat format, int64_t size, const void* data) {
     AudioContainer container = audio_container_wav;
-    if (!container_of_memory(size, data, container) || format >= sample_format_count) return zero_wave();
+    if (!sound_file_container_of_memory(data, size, container) || format >= sample_format_count)
+        return zero_wave();
     SoundFile file = {};
     bool opened = sound_file_open_memory(file, data, size, container);
     return load_opened(file, opened, format, container);

@@ -15,7 +15,6 @@ constexpr int64_t max_encoded_size = INT32_MAX;
 // ints; larger images would overflow them.
 constexpr int64_t max_encoder_bytes = INT32_MAX;
 constexpr int64_t png_filter_bytes_per_row = 1;
-constexpr char extension_mark = '.';
 
 constexpr Image empty_image = {nullptr, 0, 0};
 
@@ -32,28 +31,9 @@ constexpr NamedEncoding named_encodings[] = {
     {slice_literal("jpg"), ImageEncoding::jpg},
 };
 
-bool same_text(Slice a, Slice b) {
-    if (a.length != b.length) return false;
-    return a.length == 0 || std::memcmp(a.data, b.data, static_cast<size_t>(a.length)) == 0;
-}
-
-// The text after the last '.' of the path; false when the path has no '.'.
-bool find_extension(Slice path, Slice* extension) {
-    if (!path.data) return false;
-    for (int64_t i = path.length - 1; i >= 0; --i) {
-        if (path.data[i] == extension_mark) {
-            *extension = Slice{path.data + i + 1, path.length - i - 1};
-            return true;
-        }
-    }
-    return false;
-}
-
 bool find_encoding(Slice path, ImageEncoding* encoding) {
-    Slice extension;
-    if (!find_extension(path, &extension)) return false;
     for (const NamedEncoding& named : named_encodings) {
-        if (same_text(extension, named.extension)) {
+        if (slice_has_extension(path, named.extension)) {
             *encoding = named.encoding;
             return true;
         }

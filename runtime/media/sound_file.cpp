@@ -97,8 +97,9 @@ void convert_delivered(const SoundFile& file, void* samples, int64_t frames, Sam
 }
 
 // Floats narrowed to 16 bits cannot be read into the caller's buffer first: it only
-// holds the narrower samples. They pass through the scratch buffer instead.
-int64_t read_floats_as_16(SoundFile& file, int64_t frames, unsigned char* buffer) {
+// holds the narrower samples. They pass through the scratch buffer instead. A seek that
+// decodes forward only needs the frames consumed, so it passes a null `narrowed`.
+int64_t decode_floats(SoundFile& file, int64_t frames, unsigned char* narrowed) {
     alignas(float) unsigned char scratch[scratch_bytes];
     int64_t chunk = scratch_bytes / (file.channels * float_bytes);
     int64_t row = file.channels * audio_format_width(signed_16);
@@ -107,8 +108,10 @@ int64_t read_floats_as_16(SoundFile& file, int64_t frames, unsigned char* buffer
         int64_t got = sf_readf_float(file.handle, reinterpret_cast<float*>(scratch),
                                      std::min(chunk, frames - done));
         if (got <= 0) break;
-        convert_delivered(file, scratch, got, signed_16);
-        std::memcpy(buffer + done * row, scratch, static_cast<size_t>(got * row));
+        if (narrowed) {
+            convert_delivered(file, scratch, got, signed_16);
+            std::memcpy(narrowed + done * row, scratch, static_cast<size_t>(got * row));
+        }
         done += got;
     }
     return done;
@@ -117,7 +120,7 @@ int64_t read_floats_as_16(SoundFile& file, int64_t frames, unsigned char* buffer
 int64_t read_as(SoundFile& file, SampleFormat delivery, int64_t frames, void* buffer) {
     if (delivery == float_32 || !file.float_source)
         return std::max<int64_t>(read_direct(file.handle, delivery, frames, buffer), 0);
-    if (delivery == signed_16) return read_floats_as_16(file, frames, static_cast<unsigned char*>(buffer));
+    if (delivery == signed_16) return decode_floats(file, frames, static_cast<unsigned char*>(buffer));
     if (delivery != signed_32) return 0;
     // Integer reads of float files round without scaling, so read floats (same width)
     // and scale them here.
@@ -133,14 +136,7 @@ bool seek_by_decoding(SoundFile& file, int64_t frame) {
         if (sf_seek(file.handle, 0, SEEK_SET) != 0) return false;
         file.position = 0;
     }
-    alignas(float) unsigned char scratch[scratch_bytes];
-    int64_t chunk = scratch_bytes / (file.channels * float_bytes);
-    while (file.position < frame && chunk > 0) {
-        int64_t got = sf_readf_float(file.handle, reinterpret_cast<float*>(scratch),
-                                     std::min(chunk, frame - file.position));
-        if (got <= 0) return false;
-        file.position += got;
-    }
+    file.position += decode_floats(file, frame - file.position, nullptr);
     return file.position == frame;
 }
 
@@ -205,12 +201,18 @@ int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, c
     int64_t chunk = scratch_bytes / std::max(in_row, out_row);
     auto* source = static_cast<const unsigned char*>(samples);
     int64_t done = 0;
+    // Converting to the same format changes nothing, so such samples skip the copy.
+    bool as_they_are = format == file.written;
     while (done < frames && chunk > 0) {
         int64_t n = std::min(chunk, frames - done);
-        std::memcpy(scratch, source + done * in_row, static_cast<size_t>(n * in_row));
-        AudioWave part = {format, file.channels, file.sample_rate, n * in_row, scratch};
-        audio_wave_convert(part, file.written);
-        int64_t written = sf_write_raw(file.handle, scratch, n * out_row);
+        const unsigned char* block = source + done * in_row;
+        if (!as_they_are) {
+            std::memcpy(scratch, block, static_cast<size_t>(n * in_row));
+            AudioWave part = {format, file.channels, file.sample_rate, n * in_row, scratch};
+            audio_wave_convert(part, file.written);
+            block = scratch;
+        }
+        int64_t written = sf_write_raw(file.handle, block, n * out_row);
         done += std::max<int64_t>(written, 0) / out_row;
         if (written != n * out_row) break;
     }
@@ -248,13 +250,29 @@ bool sound_file_has_magic(const void* data, int64_t size, const char (&magic)[5]
 }
 
 bool sound_file_has_extension(Slice path, Slice extension) {
-    if (!path.data || path.length <= 0) return false;
-    int64_t dot = path.length - 1;
-    while (dot >= 0 && path.data[dot] != '.') --dot;
-    if (dot < 0) return false;
-    int64_t length = path.length - dot - 1;
-    return length == extension.length &&
-           std::memcmp(path.data + dot + 1, extension.data, static_cast<size_t>(length)) == 0;
+    return slice_has_extension(path, extension);
+}
+
+bool sound_file_container_of_path(Slice path, AudioContainer& container) {
+    if (slice_has_extension(path, slice_literal("wav"))) container = audio_container_wav;
+    else if (slice_has_extension(path, slice_literal("flac"))) container = audio_container_flac;
+    else if (slice_has_extension(path, slice_literal("ogg"))) container = audio_container_ogg;
+    else return false;
+    return true;
+}
+
+bool sound_file_container_of_memory(const void* data, int64_t size, AudioContainer& container) {
+    if (sound_file_has_magic(data, size, "RIFF")) container = audio_container_wav;
+    else if (sound_file_has_magic(data, size, "fLaC")) container = audio_container_flac;
+    else if (sound_file_has_magic(data, size, "OggS")) container = audio_container_ogg;
+    else return false;
+    return true;
+}
+
+SampleFormat sound_file_delivery_format(SampleFormat format, AudioContainer container) {
+    bool wide = format == signed_32 || format == unsigned_32;
+    if (format == float_32 || (wide && container == audio_container_ogg)) return float_32;
+    return wide ? signed_32 : signed_16;
 }
 
 bool sound_file_byte_count(int64_t frames, int64_t channels, int64_t width, int64_t& bytes) {

@@ -68,7 +68,8 @@ inline constexpr int64_t sound_file_max_riff_data = 0xFFFFFFFF;
 int64_t sound_file_read(SoundFile& file, SampleFormat delivery, int64_t frames, void* buffer);
 
 // Writes `frames` frames of `samples` in `format` (never changed), converting them to the
-// file's format through a bounded scratch buffer. Returns the frames written.
+// file's format through a bounded scratch buffer when the formats differ. Returns the
+// frames written.
 int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, const void* samples);
 
 // Moves the read position to `frame`. False past the end or for a negative frame. Ogg
@@ -88,8 +89,24 @@ void sound_file_close(SoundFile& file);
 // True when the first four bytes of `data` (of `size`) are `magic`.
 [[nodiscard]] bool sound_file_has_magic(const void* data, int64_t size, const char (&magic)[5]);
 
-// The text after the last '.' of `path`, compared whole and case-sensitively with `extension`.
+// As slice_has_extension.
 [[nodiscard]] bool sound_file_has_extension(Slice path, Slice extension);
+
+// The container named by the text after the last '.' of `path`, case-sensitively: "wav",
+// "flac" or "ogg". False, `container` untouched, for any other extension.
+[[nodiscard]] bool sound_file_container_of_path(Slice path, AudioContainer& container);
+
+// The container named by the first four bytes of `data` (of `size`): "RIFF", "fLaC" or
+// "OggS" (whether an Ogg image holds Vorbis is only known when it is opened). False,
+// `container` untouched, for other bytes, fewer than four, or null data.
+[[nodiscard]] bool sound_file_container_of_memory(const void* data, int64_t size,
+                                                  AudioContainer& container);
+
+// The format sound_file_read is asked for when a caller wants `format` from `container`,
+// converted afterwards: float_32 for float_32 and for 32-bit integers from Ogg Vorbis,
+// signed_32 for other 32-bit integers, signed_16 otherwise.
+[[nodiscard]] SampleFormat sound_file_delivery_format(SampleFormat format,
+                                                    AudioContainer container);
 
 // frames x channels x width into `bytes`; false (bytes untouched) when any factor is
 // negative or the product does not fit 64 bits.

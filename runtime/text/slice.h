@@ -28,3 +28,7 @@ inline Slice slice_from_cstr(const char* text) {
     while (text[length]) ++length;
     return Slice{text, length};
 }
+
+// True when the text after the last '.' of `path` is `extension`, compared whole and
+// case-sensitively ("song." has the empty extension). False for a path without a '.'.
+[[nodiscard]] bool slice_has_extension(Slice path, Slice extension);

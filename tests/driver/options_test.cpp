@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 TEST(OptionsTest, ParseIntReadsLeadingDecimalDigits) {
@@ -31,7 +33,7 @@ RunOptions scan(const std::vector<std::string>& arguments) {
     static std::vector<Slice> items;
     keep = arguments;
     items.clear();
-    for (const std::string& a : keep) items.push_back(Slice{a.data(), static_cast<int64_t>(a.size())});
+    for (const std::string& a : keep) items.push_back(slice_of(a));
     return scan_options(SliceArray{items.data(), static_cast<int64_t>(items.size())}, 1234);
 }
 

@@ -64,7 +64,9 @@ TEST(RandomTest, ResultsAreResiduesAndStayBelowTheBound) {
             uint64_t r = random_below(n);
             ASSERT_LT(r, n) << "bound " << n;
             // Unless the draw was rejected, the result is the first draw's residue.
-            if (raw - raw % n <= 0 - n) ASSERT_EQ(r, raw % n) << "bound " << n;
+            if (raw - raw % n <= 0 - n) {
+                ASSERT_EQ(r, raw % n) << "bound " << n;
+            }
         }
     }
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "runtime/media/audio_wave.h"
 #include "runtime/media/pool.h"
 
@@ -142,7 +143,7 @@ void BM_load(benchmark::State& state) {
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         audio_set_buffer(load_pool_bytes, load_pool().data());
-        AudioWave wave = audio_wave_load(format, Slice{path.data(), static_cast<int64_t>(path.size())});
+        AudioWave wave = audio_wave_load(format, slice_of(path));
         double elapsed = seconds_since(start);
         if (wave.size != load_frames * 2 * audio_format_width(format)) state.SkipWithError("short load");
         state.SetIterationTime(elapsed);

@@ -4,14 +4,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "runtime/media/image.h"
 #include "runtime/media/pool.h"
 
@@ -113,12 +112,11 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
 struct Setup {
     std::vector<uint8_t> pixels = make_pixels();
     std::vector<uint8_t> pool = std::vector<uint8_t>(pool_bytes);  // touched once, here
-    fs::path dir = fs::temp_directory_path() / "wordgen_image_bench";
+    fs::path dir = scratch_folder();
     std::string png_path = (dir / "source.png").string();
     std::string jpg_path = (dir / "source.jpg").string();
 
     Setup() {
-        fs::create_directories(dir);
         std::vector<uint8_t> png, jpg;
         stbi_write_png_to_func(append_bytes, &png, side, side, channels, pixels.data(),
                                side * channels);
@@ -127,16 +125,11 @@ struct Setup {
                                jpeg_quality);
         write_file(jpg_path, jpg);
     }
-    ~Setup() { fs::remove_all(dir); }
 };
 
 Setup& setup() {
     static Setup s;
     return s;
-}
-
-Slice slice_of(const std::string& text) {
-    return Slice{text.data(), static_cast<int64_t>(text.size())};
 }
 
 void load_service(benchmark::State& state, const std::string& path) {
@@ -186,15 +179,18 @@ void BM_LoadJpegServiceFreshPool(benchmark::State& state) {
 }
 void BM_LoadJpegDirect(benchmark::State& state) { load_direct(state, setup().jpg_path); }
 
-void BM_SavePngService(benchmark::State& state) {
+// The encoder follows the extension of `name`.
+void save_service(benchmark::State& state, const char* name) {
     Setup& s = setup();
-    std::string path = (s.dir / "service.png").string();
+    std::string path = (s.dir / name).string();
     for (auto _ : state) {
         if (!image_save(Image{s.pixels.data(), side, side}, slice_of(path), channels)) {
             state.SkipWithError("save failed");
         }
     }
 }
+
+void BM_SavePngService(benchmark::State& state) { save_service(state, "service.png"); }
 
 void BM_SavePngDirect(benchmark::State& state) {
     Setup& s = setup();
@@ -206,15 +202,7 @@ void BM_SavePngDirect(benchmark::State& state) {
     }
 }
 
-void BM_SaveJpegService(benchmark::State& state) {
-    Setup& s = setup();
-    std::string path = (s.dir / "service.jpg").string();
-    for (auto _ : state) {
-        if (!image_save(Image{s.pixels.data(), side, side}, slice_of(path), channels)) {
-            state.SkipWithError("save failed");
-        }
-    }
-}
+void BM_SaveJpegService(benchmark::State& state) { save_service(state, "service.jpg"); }
 
 void BM_SaveJpegDirect(benchmark::State& state) {
     Setup& s = setup();

@@ -2,12 +2,11 @@
 // the same run (ls -f neither sorts nor looks at the files, as the listing does not).
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "runtime/system/directory.h"
 #include "runtime/system/system.h"
 
@@ -20,24 +19,13 @@ constexpr int file_count = 100000;
 // than naming one, and a listing sees only names. ext4 allows 65000 names per file.
 constexpr int names_per_file = 10000;
 
-Slice text(const std::string& s) { return Slice{s.data(), static_cast<int64_t>(s.size())}; }
-
-fs::path bench_folder;
-
-void remove_bench_folder() { fs::remove_all(bench_folder); }
-
-// The directory, made once for every benchmark in a folder under /tmp that goes away
+// The directory, made once for every benchmark in the scratch folder, which goes away
 // when the program ends.
 const std::string& big_directory() {
     static const std::string directory = [] {
-        std::random_device random;
-        do {
-            bench_folder = fs::path("/tmp") / ("wordgen-directory-bench-" + std::to_string(random()));
-        } while (!fs::create_directory(bench_folder));
-        std::atexit(remove_bench_folder);
-        fs::path big = bench_folder / "big";
+        fs::path big = scratch_file("big");
         fs::create_directory(big);
-        fs::create_directory(bench_folder / "empty");
+        fs::create_directory(scratch_file("empty"));
         fs::path target;
         for (int i = 0; i < file_count; ++i) {
             fs::path name = big / ("file-" + std::to_string(i) + ".txt");
@@ -57,7 +45,7 @@ void BM_directory_get_content(benchmark::State& state) {
     const std::string& directory = big_directory();
     for (auto _ : state) {
         DirectoryContent content;
-        directory_get_content(&content, text(directory));
+        directory_get_content(&content, slice_of(directory));
         if (content.files.count != file_count) state.SkipWithError("listing incomplete");
         benchmark::DoNotOptimize(content);
     }
@@ -67,7 +55,7 @@ void BM_directory_get_content(benchmark::State& state) {
 void BM_ls_f(benchmark::State& state) {
     const std::string command = "ls -f '" + big_directory() + "' > /dev/null";
     for (auto _ : state) {
-        if (system_execute(text(command)) != 0) state.SkipWithError("ls failed");
+        if (system_execute(slice_of(command)) != 0) state.SkipWithError("ls failed");
     }
     state.SetItemsProcessed(state.iterations() * file_count);
 }
@@ -75,9 +63,9 @@ void BM_ls_f(benchmark::State& state) {
 // What starting the shell and ls costs alone, for reading the figure above.
 void BM_ls_f_empty_directory(benchmark::State& state) {
     big_directory();
-    const std::string command = "ls -f '" + (bench_folder / "empty").string() + "' > /dev/null";
+    const std::string command = "ls -f '" + scratch_file("empty") + "' > /dev/null";
     for (auto _ : state) {
-        if (system_execute(text(command)) != 0) state.SkipWithError("ls failed");
+        if (system_execute(slice_of(command)) != 0) state.SkipWithError("ls failed");
     }
 }
 

@@ -161,14 +161,10 @@ TEST(AudioStreamRead, DescribesOnceAndKeepsTheRecord) {
 
 // Which decoder a path or an image gets, and what describing it then gives.
 TEST(AudioStreamRead, ContainerFollowsExtensionOrLeadingBytes) {
-    std::string ogg_upper = temp_path("song.OGG");
-    std::rename(make_ogg().c_str(), ogg_upper.c_str());
-    std::string wav_upper = temp_path("wav.OGG");
-    std::rename(make_wav().c_str(), wav_upper.c_str());
-    std::string bare = temp_path("noextension");
-    std::rename(make_wav().c_str(), bare.c_str());
-    std::string wav_as_flac = temp_path("wav.flac");
-    std::rename(make_wav().c_str(), wav_as_flac.c_str());
+    std::string ogg_upper = moved_to(make_ogg(), "song.OGG");
+    std::string wav_upper = moved_to(make_wav(), "wav.OGG");
+    std::string bare = moved_to(make_wav(), "noextension");
+    std::string wav_as_flac = moved_to(make_wav(), "wav.flac");
     struct Case {
         std::string path;
         int32_t channels;

@@ -16,6 +16,8 @@
 #include "runtime/media/audio_wave.h"
 #include "runtime/media/pool.h"
 
+#include "test_support.h"
+
 namespace audio_test {
 
 inline std::string data_path(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
@@ -46,17 +48,12 @@ struct ScratchCleaner : testing::EmptyTestEventListener {
 inline const bool scratch_cleaner_registered =
     (testing::UnitTest::GetInstance()->listeners().Append(new ScratchCleaner), true);
 
-inline Slice slice_of(const std::string& text) { return Slice{text.data(), static_cast<int64_t>(text.size())}; }
-
-inline std::vector<unsigned char> read_bytes(const std::string& path) {
-    std::vector<unsigned char> bytes;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-        unsigned char block[4096];
-        size_t n;
-        while ((n = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + n);
-        std::fclose(file);
-    }
-    return bytes;
+// The makers write their file under one fixed name: a case that needs it under another
+// takes it away, which leaves the fixed name free for the next file made.
+inline std::string moved_to(const std::string& made, const std::string& name) {
+    std::string path = temp_path(name);
+    std::rename(made.c_str(), path.c_str());
+    return path;
 }
 
 inline bool file_exists(const std::string& path) {

@@ -413,16 +413,11 @@ TEST(AudioWaveLoad, MemoryImagesLoadLikeTheirFiles) {
 
 TEST(AudioWaveLoad, UnrecognisedInputGivesTheDocumentedFailureWave) {
     PoolScope pool(pool_bytes);
-    std::string wav = make_stereo_wav();
     std::string flac_as_wav = temp_path("flac.wav");
-    std::vector<unsigned char> flac = read_bytes(data_path("tone_16bit.flac"));
-    std::FILE* out = std::fopen(flac_as_wav.c_str(), "wb");
-    std::fwrite(flac.data(), 1, flac.size(), out);
-    std::fclose(out);
-    std::string wav_as_ogg = temp_path("wav.ogg");
-    std::rename(make_stereo_wav().c_str(), wav_as_ogg.c_str());
-    std::string upper = temp_path("stereo.WAV");
-    std::rename(make_stereo_wav().c_str(), upper.c_str());
+    write_file(flac_as_wav, read_file(data_path("tone_16bit.flac")));
+    std::string wav_as_ogg = moved_to(make_stereo_wav(), "wav.ogg");
+    std::string upper = moved_to(make_stereo_wav(), "stereo.WAV");
+    std::string wav = make_stereo_wav();  // made last: the moves above take its name away
     struct Case {
         std::string path;
         SampleFormat format;
@@ -601,12 +596,9 @@ TEST(AudioWaveSave, RefusesWavesItCannotWrite) {
     }
     // A refused save leaves a file already at the path as it was.
     std::string kept = temp_path("kept.wav");
-    std::FILE* out = std::fopen(kept.c_str(), "wb");
-    std::fputs("precious", out);
-    std::fclose(out);
+    write_file(kept, "precious");
     EXPECT_FALSE(audio_wave_save(AudioWave{signed_16, 1, 0, 8, samples}, slice_of(kept)));
-    std::vector<unsigned char> bytes = read_bytes(kept);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "precious");
+    EXPECT_EQ(read_file(kept), "precious");
     SavedFile header_only = parse_wav(temp_path("f.wav"));
     EXPECT_EQ(header_only.channels, 1);
     EXPECT_TRUE(header_only.samples.empty());

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "runtime/media/pool.h"
+
+#include "test_support.h"
 
 // Another copy of the library in the same program, as a prebuilt one would bring. The
 // runtime's own copy must neither clash with it at link time nor be replaced by it.
@@ -36,11 +36,6 @@ constexpr int64_t pool_bytes = 1 << 20;
 constexpr int32_t untouched = -7;
 
 std::string fixture(const char* name) { return std::string(TEST_DATA_DIR) + "/image/" + name; }
-
-std::vector<uint8_t> read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 class ImageCodecTest : public testing::Test {
 protected:

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "runtime/media/pool.h"
+
+#include "test_support.h"
 
 namespace {
 
@@ -51,15 +51,6 @@ std::vector<int> channel_values(Pixel p, int channels, bool colour_source) {
 }
 
 std::string fixture(const char* name) { return std::string(TEST_DATA_DIR) + "/image/" + name; }
-
-Slice slice_of(const std::string& text) {
-    return Slice{text.data(), static_cast<int64_t>(text.size())};
-}
-
-std::vector<uint8_t> read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 // Compares every channel of every pixel of `image` with the pattern, rows bottom to top
 // when `flipped`; `tolerance` absorbs lossy coding and grey rounding. Reports the first miss.
@@ -105,23 +96,19 @@ std::vector<uint8_t> pattern_pixels(int channels, int w, int h) {
 class ImageTest : public testing::Test {
 protected:
     std::vector<uint8_t> pool = std::vector<uint8_t>(pool_bytes);
-    fs::path dir;
+    TemporaryFolder folder;
 
     void SetUp() override {
         image_set_buffer(pool_bytes, pool.data());
         image_set_flip(0);
-        dir = fs::path(testing::TempDir()) /
-              ("wordgen_image_test_" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir);
     }
 
     void TearDown() override {
         image_set_flip(0);
         image_set_buffer(0, nullptr);
-        fs::remove_all(dir);
     }
 
-    std::string temp(const std::string& name) const { return (dir / name).string(); }
+    std::string temp(const std::string& name) const { return folder.file(name); }
 
     Image load(const std::string& path, int8_t channels) {
         return image_load(slice_of(path), channels);
@@ -372,8 +359,8 @@ struct ExtensionCase {
 };
 
 TEST_F(ImageTest, ExtensionChoosesTheEncoder) {
-    fs::create_directories(dir / "dir.old");
-    fs::create_directories(dir / "dir.png");
+    fs::create_directories(temp("dir.old"));
+    fs::create_directories(temp("dir.png"));
     const ExtensionCase cases[] = {
         {"picture.png", true, &png_signature},
         {"picture.bmp", true, &bmp_signature},
@@ -468,7 +455,7 @@ TEST_F(ImageTest, SaveFailsWhenTheFileCannotBeCreatedOrWritten) {
     std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
     Image image{pixels.data(), trip_width, trip_height};
     EXPECT_FALSE(save(image, temp("missing/picture.png"), 3));
-    fs::create_directories(dir / "folder.png");
+    fs::create_directories(temp("folder.png"));
     EXPECT_FALSE(save(image, temp("folder.png"), 3));
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fill";
     for (const EncoderCase& e : encoders) {

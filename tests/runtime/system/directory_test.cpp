@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Slice text(const std::string& s) { return Slice{s.data(), static_cast<int64_t>(s.size())}; }
-
 std::string str(Slice s) { return std::string(s.data, static_cast<size_t>(s.length)); }
 
 void touch(const fs::path& path) { std::ofstream(path, std::ios::binary) << ""; }
@@ -52,7 +50,7 @@ class DirectoryTest : public testing::Test {
     std::string at(const std::string& name) const { return (root / name).string(); }
     DirectoryContent list(const std::string& name) const {
         DirectoryContent content;
-        directory_get_content(&content, text(at(name)));
+        directory_get_content(&content, slice_of(at(name)));
         return content;
     }
     TemporaryFolder scratch;
@@ -62,8 +60,8 @@ class DirectoryTest : public testing::Test {
 // --- creating, deleting, renaming, probing ----------------------------------------
 
 TEST_F(DirectoryTest, CreateMakesOneDirectory) {
-    EXPECT_NE(directory_create(text(at("new"))), 0);
-    EXPECT_NE(directory_create(text(at("Ελληνικά"))), 0);
+    EXPECT_NE(directory_create(slice_of(at("new"))), 0);
+    EXPECT_NE(directory_create(slice_of(at("Ελληνικά"))), 0);
     EXPECT_TRUE(fs::is_directory(root / "new"));
     EXPECT_TRUE(fs::is_directory(root / "Ελληνικά"));
 }
@@ -74,11 +72,11 @@ TEST_F(DirectoryTest, CreateRefusesWhatExistsAndMissingParents) {
     const char* names[] = {"folder", "file", "missing/new"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(directory_create(text(at(name))), 0);
+        EXPECT_EQ(directory_create(slice_of(at(name))), 0);
     }
     EXPECT_TRUE(fs::is_regular_file(root / "file"));
     EXPECT_FALSE(fs::exists(root / "missing"));
-    EXPECT_EQ(directory_create(text(std::string(16384, 'x'))), 0);
+    EXPECT_EQ(directory_create(slice_of(std::string(16384, 'x'))), 0);
 }
 
 TEST_F(DirectoryTest, DeleteRemovesOnlyEmptyDirectories) {
@@ -86,12 +84,12 @@ TEST_F(DirectoryTest, DeleteRemovesOnlyEmptyDirectories) {
     fs::create_directory(root / "full");
     touch(root / "full" / "inside");
     touch(root / "file");
-    EXPECT_NE(directory_delete(text(at("empty"))), 0);
+    EXPECT_NE(directory_delete(slice_of(at("empty"))), 0);
     EXPECT_FALSE(fs::exists(root / "empty"));
     const char* refused[] = {"full", "file", "missing"};
     for (const char* name : refused) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(directory_delete(text(at(name))), 0);
+        EXPECT_EQ(directory_delete(slice_of(at(name))), 0);
     }
     EXPECT_TRUE(fs::exists(root / "full" / "inside"));
     EXPECT_TRUE(fs::exists(root / "file"));
@@ -100,7 +98,7 @@ TEST_F(DirectoryTest, DeleteRemovesOnlyEmptyDirectories) {
 TEST_F(DirectoryTest, RenameMovesADirectoryWithItsContents) {
     fs::create_directory(root / "old");
     touch(root / "old" / "inside");
-    EXPECT_NE(directory_rename(text(at("old")), text(at("déménagé"))), 0);
+    EXPECT_NE(directory_rename(slice_of(at("old")), slice_of(at("déménagé"))), 0);
     EXPECT_FALSE(fs::exists(root / "old"));
     EXPECT_TRUE(fs::exists(root / "déménagé" / "inside"));
 }
@@ -119,7 +117,7 @@ TEST_F(DirectoryTest, RenameRefusesFilesMissingPathsAndTakenNames) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.from) + " -> " + c.to);
-        EXPECT_EQ(directory_rename(text(at(c.from)), text(at(c.to))), 0);
+        EXPECT_EQ(directory_rename(slice_of(at(c.from)), slice_of(at(c.to))), 0);
     }
     EXPECT_TRUE(fs::exists(root / "folder" / "inside"));
     EXPECT_TRUE(fs::is_directory(root / "empty"));
@@ -139,7 +137,7 @@ TEST_F(DirectoryTest, RenameKeepsDirectoriesOnTheirFileSystem) {
         fs::rename(target, root / "folder");
         GTEST_SKIP() << "/dev/shm is on the same file system";
     }
-    EXPECT_EQ(directory_rename(text(at("folder")), text(target.string())), 0);
+    EXPECT_EQ(directory_rename(slice_of(at("folder")), slice_of(target.string())), 0);
     EXPECT_TRUE(fs::exists(root / "folder" / "inside"));
     EXPECT_FALSE(fs::exists(target));
 }
@@ -160,7 +158,7 @@ TEST_F(DirectoryTest, ExistsOnlyForDirectories) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.substr(0, 100));
-        EXPECT_EQ(directory_exists(text(c.path)), c.expected);
+        EXPECT_EQ(directory_exists(slice_of(c.path)), c.expected);
     }
 }
 
@@ -185,7 +183,7 @@ TEST_F(DirectoryTest, ListingGivesUtf8NamesMeasuredInBytes) {
     const std::string unusual[] = {"données", "日本語.txt", "emoji 😀", ".hidden", "with space"};
     for (const std::string& name : unusual) touch(root / name);
     DirectoryContent content;
-    directory_get_content(&content, text(root.string()));
+    directory_get_content(&content, slice_of(root.string()));
     std::multiset<std::string> expected(std::begin(unusual), std::end(unusual));
     EXPECT_EQ(names(content.files), expected);
     for (int64_t i = 0; i < content.files.count; ++i) {
@@ -211,7 +209,7 @@ TEST_F(DirectoryTest, UnlistablePathsGiveTwoEmptyLists) {
         SCOPED_TRACE(path.substr(0, 100));
         dynamic_pos = 40;
         DirectoryContent content{{reinterpret_cast<Slice*>(8), 5}, {reinterpret_cast<Slice*>(8), 5}};
-        directory_get_content(&content, text(path));
+        directory_get_content(&content, slice_of(path));
         EXPECT_EQ(content.directories.items, nullptr);
         EXPECT_EQ(content.directories.count, 0);
         EXPECT_EQ(content.files.items, nullptr);

@@ -19,8 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Slice text(const std::string& s) { return Slice{s.data(), static_cast<int64_t>(s.size())}; }
-
 std::string read_all(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -73,14 +71,14 @@ fs::path other_file_system(const fs::path& scratch) {
 TEST_F(FileTest, CopyMakesAnExactCopyAcrossManyBlocks) {
     const std::string bytes = awkward_bytes(3 * 1024 * 1024 + 7);
     write_all(root / "source", bytes);
-    EXPECT_EQ(file_copy(text(at("source")), text(at("copy"))), 1);
+    EXPECT_EQ(file_copy(slice_of(at("source")), slice_of(at("copy"))), 1);
     EXPECT_TRUE(same_contents(root / "copy", bytes));
     EXPECT_TRUE(same_contents(root / "source", bytes));
 }
 
 TEST_F(FileTest, CopyOfAnEmptyFileIsEmpty) {
     write_all(root / "empty", "");
-    EXPECT_EQ(file_copy(text(at("empty")), text(at("copy"))), 1);
+    EXPECT_EQ(file_copy(slice_of(at("empty")), slice_of(at("copy"))), 1);
     ASSERT_TRUE(fs::exists(root / "copy"));
     EXPECT_EQ(fs::file_size(root / "copy"), 0u);
 }
@@ -88,13 +86,13 @@ TEST_F(FileTest, CopyOfAnEmptyFileIsEmpty) {
 TEST_F(FileTest, CopyEmptiesALongerDestinationFirst) {
     write_all(root / "source", "short");
     write_all(root / "copy", std::string(100000, 'x'));
-    EXPECT_EQ(file_copy(text(at("source")), text(at("copy"))), 1);
+    EXPECT_EQ(file_copy(slice_of(at("source")), slice_of(at("copy"))), 1);
     EXPECT_EQ(read_all(root / "copy"), "short");
 }
 
 TEST_F(FileTest, CopyWithNonAsciiNames) {
     write_all(root / "données.txt", "Ωmega");
-    EXPECT_EQ(file_copy(text(at("données.txt")), text(at("日本語.txt"))), 1);
+    EXPECT_EQ(file_copy(slice_of(at("données.txt")), slice_of(at("日本語.txt"))), 1);
     EXPECT_EQ(read_all(root / "日本語.txt"), "Ωmega");
 }
 
@@ -115,7 +113,7 @@ TEST_F(FileTest, CopyThatCannotOpenGivesZeroAndLeavesThingsAlone) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.source) + " -> " + c.destination);
         std::string source = *c.source ? at(c.source) : "";
-        EXPECT_EQ(file_copy(text(source), text(at(c.destination))), 0);
+        EXPECT_EQ(file_copy(slice_of(source), slice_of(at(c.destination))), 0);
         if (c.must_not_exist) {
             EXPECT_FALSE(fs::exists(root / c.must_not_exist));
         }
@@ -134,7 +132,7 @@ TEST_F(FileTest, CopyOntoItselfByAnyPathGivesZeroAndKeepsTheFile) {
     const char* destinations[] = {"file", "./file", "sub/../file", "hard-link", "soft-link"};
     for (const char* destination : destinations) {
         SCOPED_TRACE(destination);
-        EXPECT_EQ(file_copy(text(at("file")), text(at(destination))), 0);
+        EXPECT_EQ(file_copy(slice_of(at("file")), slice_of(at(destination))), 0);
         EXPECT_TRUE(same_contents(root / "file", bytes));
     }
 }
@@ -142,19 +140,19 @@ TEST_F(FileTest, CopyOntoItselfByAnyPathGivesZeroAndKeepsTheFile) {
 TEST_F(FileTest, CopyReportsAFailedWrite) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fail writes";
     write_all(root / "source", awkward_bytes(100000));
-    EXPECT_EQ(file_copy(text(at("source")), text(std::string("/dev/full"))), 0);
+    EXPECT_EQ(file_copy(slice_of(at("source")), slice_of(std::string("/dev/full"))), 0);
 }
 
 TEST_F(FileTest, CopyReportsAFailedRead) {
     // Our own memory file opens, but reading its first page (never mapped) fails.
     if (!fs::exists("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem to fail reads";
-    EXPECT_EQ(file_copy(text(std::string("/proc/self/mem")), text(at("copy"))), 0);
+    EXPECT_EQ(file_copy(slice_of(std::string("/proc/self/mem")), slice_of(at("copy"))), 0);
     EXPECT_TRUE(fs::exists(root / "copy")) << "the source should have opened, the read failed";
 }
 
 TEST_F(FileTest, CopyFromAFifoWithoutWriterDoesNotWait) {
-    ASSERT_EQ(system_execute(text("mkfifo '" + at("fifo") + "'")), 0);
-    EXPECT_EQ(file_copy(text(at("fifo")), text(at("copy"))), 1);
+    ASSERT_EQ(system_execute(slice_of("mkfifo '" + at("fifo") + "'")), 0);
+    EXPECT_EQ(file_copy(slice_of(at("fifo")), slice_of(at("copy"))), 1);
     EXPECT_EQ(read_all(root / "copy"), "");
 }
 
@@ -165,7 +163,7 @@ TEST_F(FileTest, CreateMakesOrEmptiesAFile) {
     const char* names[] = {"new", "full", "ünïcödé"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(file_create(text(at(name))), 1);
+        EXPECT_EQ(file_create(slice_of(at(name))), 1);
         ASSERT_TRUE(fs::is_regular_file(root / name));
         EXPECT_EQ(fs::file_size(root / name), 0u);
     }
@@ -174,11 +172,11 @@ TEST_F(FileTest, CreateMakesOrEmptiesAFile) {
 TEST_F(FileTest, CreateRefusesFoldersMissingParentsAndFifosWithoutReader) {
     fs::create_directory(root / "folder");
     write_all(root / "folder" / "inside", "kept");
-    ASSERT_EQ(system_execute(text("mkfifo '" + at("fifo") + "'")), 0);
+    ASSERT_EQ(system_execute(slice_of("mkfifo '" + at("fifo") + "'")), 0);
     const char* names[] = {"folder", "missing/new", "fifo", ""};
     for (const char* name : names) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(file_create(text(*name ? at(name) : "")), 0);
+        EXPECT_EQ(file_create(slice_of(*name ? at(name) : "")), 0);
     }
     EXPECT_EQ(read_all(root / "folder" / "inside"), "kept");
     EXPECT_FALSE(fs::exists(root / "missing"));
@@ -203,9 +201,9 @@ TEST_F(FileTest, ExistsOnlyForFilesThatOpenForReading) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(file_exists(text(at(c.name))), c.expected);
+        EXPECT_EQ(file_exists(slice_of(at(c.name))), c.expected);
     }
-    EXPECT_EQ(file_exists(text("")), 0);
+    EXPECT_EQ(file_exists(slice_of("")), 0);
 }
 
 // --- file_delete ------------------------------------------------------------------
@@ -215,9 +213,9 @@ TEST_F(FileTest, DeleteRemovesFilesAndLinksOnly) {
     write_all(root / "éñ", "x");
     write_all(root / "target", "kept");
     fs::create_symlink(root / "target", root / "link");
-    EXPECT_NE(file_delete(text(at("file"))), 0);
-    EXPECT_NE(file_delete(text(at("éñ"))), 0);
-    EXPECT_NE(file_delete(text(at("link"))), 0);
+    EXPECT_NE(file_delete(slice_of(at("file"))), 0);
+    EXPECT_NE(file_delete(slice_of(at("éñ"))), 0);
+    EXPECT_NE(file_delete(slice_of(at("link"))), 0);
     EXPECT_FALSE(fs::exists(root / "file"));
     EXPECT_FALSE(fs::exists(root / "éñ"));
     EXPECT_FALSE(fs::is_symlink(root / "link"));
@@ -232,7 +230,7 @@ TEST_F(FileTest, DeleteRefusesFoldersMissingAndReadOnlyFiles) {
     const char* names[] = {"folder", "link-to-folder", "read-only", "missing"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(file_delete(text(at(name))), 0);
+        EXPECT_EQ(file_delete(slice_of(at(name))), 0);
     }
     EXPECT_TRUE(fs::is_directory(root / "folder"));
     EXPECT_TRUE(fs::is_symlink(root / "link-to-folder"));
@@ -244,7 +242,7 @@ TEST_F(FileTest, DeleteRefusesFoldersMissingAndReadOnlyFiles) {
 TEST_F(FileTest, RenameMovesAFile) {
     write_all(root / "old", "contents");
     fs::create_directory(root / "folder");
-    EXPECT_NE(file_rename(text(at("old")), text(at("folder/nouveau né"))), 0);
+    EXPECT_NE(file_rename(slice_of(at("old")), slice_of(at("folder/nouveau né"))), 0);
     EXPECT_FALSE(fs::exists(root / "old"));
     EXPECT_EQ(read_all(root / "folder" / "nouveau né"), "contents");
 }
@@ -262,7 +260,7 @@ TEST_F(FileTest, RenameNeverReplacesAndRefusesFolders) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.from) + " -> " + c.to);
-        EXPECT_EQ(file_rename(text(at(c.from)), text(at(c.to))), 0);
+        EXPECT_EQ(file_rename(slice_of(at(c.from)), slice_of(at(c.to))), 0);
     }
     EXPECT_EQ(read_all(root / "old"), "old");
     EXPECT_EQ(read_all(root / "taken"), "taken");
@@ -281,9 +279,9 @@ TEST_F(FileTest, RenameMovesAFileToAnotherFileSystem) {
     fs::path taken = other / ("wordgen-taken-" + root.filename().string());
     write_all(taken, "taken");
 
-    EXPECT_EQ(file_rename(text(at("taken")), text(taken.string())), 0);
+    EXPECT_EQ(file_rename(slice_of(at("taken")), slice_of(taken.string())), 0);
     EXPECT_EQ(read_all(taken), "taken");
-    EXPECT_NE(file_rename(text(at("old")), text(moved.string())), 0);
+    EXPECT_NE(file_rename(slice_of(at("old")), slice_of(moved.string())), 0);
     EXPECT_FALSE(fs::exists(root / "old"));
     EXPECT_TRUE(same_contents(moved, bytes));
     EXPECT_EQ(fs::status(moved).permissions(),
@@ -307,24 +305,24 @@ TEST_F(FileTest, RenameTakesBothPathsFromTheRingOrRefuses) {
     for (int32_t position : positions) {
         SCOPED_TRACE(position);
         temporary_pos = position;
-        ASSERT_NE(file_rename(text(from), text(to)), 0);
+        ASSERT_NE(file_rename(slice_of(from), slice_of(to)), 0);
         std::swap(from, to);
     }
     temporary_pos = 0;
-    EXPECT_EQ(file_rename(text(padded("a", 6000)), text(padded("b", 6000))), 0);
+    EXPECT_EQ(file_rename(slice_of(padded("a", 6000)), slice_of(padded("b", 6000))), 0);
     EXPECT_TRUE(fs::exists(root / "a"));
-    EXPECT_EQ(file_rename(text(std::string(20000, 'a')), text(at("b"))), 0);
+    EXPECT_EQ(file_rename(slice_of(std::string(20000, 'a')), slice_of(at("b"))), 0);
     EXPECT_TRUE(fs::exists(root / "a"));
 }
 
 TEST_F(FileTest, ServicesRefusePathsTooLongForTheRing) {
     const std::string long_path(16384, 'x');
-    EXPECT_EQ(file_exists(text(long_path)), 0);
-    EXPECT_EQ(file_create(text(long_path)), 0);
-    EXPECT_EQ(file_delete(text(long_path)), 0);
-    EXPECT_EQ(file_copy(text(long_path), text(at("copy"))), 0);
+    EXPECT_EQ(file_exists(slice_of(long_path)), 0);
+    EXPECT_EQ(file_create(slice_of(long_path)), 0);
+    EXPECT_EQ(file_delete(slice_of(long_path)), 0);
+    EXPECT_EQ(file_copy(slice_of(long_path), slice_of(at("copy"))), 0);
     write_all(root / "source", "x");
-    EXPECT_EQ(file_copy(text(at("source")), text(long_path)), 0);
+    EXPECT_EQ(file_copy(slice_of(at("source")), slice_of(long_path)), 0);
     EXPECT_FALSE(fs::exists(root / "copy"));
 }
 
@@ -334,8 +332,6 @@ TEST_F(FileTest, ServicesRefusePathsTooLongForTheRing) {
 
 namespace {
 
-Slice as_slice(const std::string& text) { return Slice{text.data(), static_cast<int64_t>(text.size())}; }
-
 struct FileStreamTest : testing::Test {
     TemporaryFolder folder;
 };
@@ -343,10 +339,10 @@ struct FileStreamTest : testing::Test {
 TEST_F(FileStreamTest, ModeCodesWithoutAStreamOpenNothing) {
     std::string path = folder.file("untouched");
     for (int64_t mode : {0, 5, 7, 8, 255, 256, -1}) {
-        EXPECT_EQ(file_open(as_slice(path), mode), nullptr) << "mode " << mode;
+        EXPECT_EQ(file_open(slice_of(path), mode), nullptr) << "mode " << mode;
     }
     EXPECT_EQ(read_file(path), "<missing>");
-    File* file = file_open(as_slice(path), 257);  // the low byte is 1: write
+    File* file = file_open(slice_of(path), 257);  // the low byte is 1: write
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file_write(file, 3, "abc"), 3u);
     EXPECT_EQ(file_close(file), 0);
@@ -368,7 +364,7 @@ TEST_F(FileStreamTest, EachModeTreatsExistingAndMissingFiles) {
     };
     for (const Case& c : cases) {
         std::string missing = folder.file("missing" + std::to_string(c.mode));
-        File* created = file_open(as_slice(missing), c.mode);
+        File* created = file_open(slice_of(missing), c.mode);
         EXPECT_EQ(created != nullptr, c.opens_missing) << "mode " << c.mode;
         if (created) {
             EXPECT_EQ(file_close(created), 0);
@@ -376,7 +372,7 @@ TEST_F(FileStreamTest, EachModeTreatsExistingAndMissingFiles) {
 
         std::string existing = folder.file("existing" + std::to_string(c.mode));
         write_file(existing, "old");
-        File* file = file_open(as_slice(existing), c.mode);
+        File* file = file_open(slice_of(existing), c.mode);
         ASSERT_NE(file, nullptr) << "mode " << c.mode;
         file_write(file, 3, "new");
         file_close(file);
@@ -387,7 +383,7 @@ TEST_F(FileStreamTest, EachModeTreatsExistingAndMissingFiles) {
 TEST_F(FileStreamTest, ReadWriteKeepsContentsAndStartsAtTheBeginning) {
     std::string path = folder.file("rw");
     write_file(path, "hello");
-    File* file = file_open(as_slice(path), file_mode_read_write);
+    File* file = file_open(slice_of(path), file_mode_read_write);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file_read_byte(file), 'h');
     ASSERT_TRUE(file_seek(file, 0));
@@ -403,7 +399,7 @@ TEST_F(FileStreamTest, ReadWriteKeepsContentsAndStartsAtTheBeginning) {
 TEST_F(FileStreamTest, SizeEndAndSeek) {
     std::string path = folder.file("empty");
     write_file(path, "");
-    File* file = file_open(as_slice(path), file_mode_read);
+    File* file = file_open(slice_of(path), file_mode_read);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file_size(file), 0);
     EXPECT_EQ(file_end(file), 0);
@@ -415,7 +411,7 @@ TEST_F(FileStreamTest, SizeEndAndSeek) {
     file_close(file);
 
     write_file(path, "0123456789");
-    file = file_open(as_slice(path), file_mode_read);
+    file = file_open(slice_of(path), file_mode_read);
     EXPECT_EQ(file_size(file), 10);
     EXPECT_EQ(file_read_byte(file), '0');  // the position is still 0 after measuring
     ASSERT_TRUE(file_seek(file, 7));
@@ -426,7 +422,7 @@ TEST_F(FileStreamTest, SizeEndAndSeek) {
 
 TEST_F(FileStreamTest, WriteByteKeepsTheLowEightBits) {
     std::string path = folder.file("bytes");
-    File* file = file_open(as_slice(path), file_mode_write);
+    File* file = file_open(slice_of(path), file_mode_write);
     EXPECT_EQ(file_write_byte(file, 266), 10);
     EXPECT_EQ(file_write_byte(file, -1), 255);
     EXPECT_EQ(file_write_byte(file, 'a'), 'a');
@@ -437,14 +433,14 @@ TEST_F(FileStreamTest, WriteByteKeepsTheLowEightBits) {
 TEST_F(FileStreamTest, PositionsAndSizesBeyondFourGigabytes) {
     // A sparse file: seeking far past the end and writing one byte takes no real space.
     std::string path = folder.file("large");
-    File* file = file_open(as_slice(path), file_mode_write);
+    File* file = file_open(slice_of(path), file_mode_write);
     ASSERT_NE(file, nullptr);
     const int64_t far = (int64_t{5} << 30) + 3;
     ASSERT_TRUE(file_seek(file, far));
     EXPECT_EQ(file_write_byte(file, 'z'), 'z');
     EXPECT_EQ(file_size(file), far + 1);
     ASSERT_EQ(file_close(file), 0);
-    file = file_open(as_slice(path), file_mode_read);
+    file = file_open(slice_of(path), file_mode_read);
     EXPECT_EQ(file_size(file), far + 1);
     ASSERT_TRUE(file_seek(file, far));
     EXPECT_EQ(file_read_byte(file), 'z');
@@ -453,31 +449,31 @@ TEST_F(FileStreamTest, PositionsAndSizesBeyondFourGigabytes) {
 
 TEST_F(FileStreamTest, PathsInUtf8AndBadPaths) {
     std::string name = folder.file("n\xC3\xA4me \xE2\x82\xAC.txt");
-    File* file = file_open(as_slice(name), file_mode_write);
+    File* file = file_open(slice_of(name), file_mode_write);
     ASSERT_NE(file, nullptr);
     file_close(file);
     EXPECT_EQ(read_file(name), "");
 
     // Invalid UTF-8 reaches the platform with U+FFFD in its place.
     std::string bad = folder.file("bad\xFFname");
-    file = file_open(as_slice(bad), file_mode_write);
+    file = file_open(slice_of(bad), file_mode_write);
     ASSERT_NE(file, nullptr);
     file_close(file);
     EXPECT_EQ(read_file(folder.file("bad\xEF\xBF\xBDname")), "");
 
     EXPECT_EQ(file_open(Slice{nullptr, 0}, file_mode_write), nullptr);
-    EXPECT_EQ(file_open(as_slice(folder.path), file_mode_read), nullptr);  // a directory
-    EXPECT_EQ(file_open(as_slice(folder.path), file_mode_write), nullptr);
-    EXPECT_EQ(file_open(as_slice(folder.file("no/such/dir")), file_mode_write), nullptr);
+    EXPECT_EQ(file_open(slice_of(folder.path), file_mode_read), nullptr);  // a directory
+    EXPECT_EQ(file_open(slice_of(folder.path), file_mode_write), nullptr);
+    EXPECT_EQ(file_open(slice_of(folder.file("no/such/dir")), file_mode_write), nullptr);
     std::string too_long = folder.path + "/" + std::string(9000, 'x');
-    EXPECT_EQ(file_open(as_slice(too_long), file_mode_write), nullptr);
+    EXPECT_EQ(file_open(slice_of(too_long), file_mode_write), nullptr);
 }
 
 TEST_F(FileStreamTest, AFifoNeverMakesTheOpenWait) {
     std::string fifo = folder.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(file_open(as_slice(fifo), file_mode_write), nullptr);  // no reader: refused
-    File* file = file_open(as_slice(fifo), file_mode_read);          // no writer: empty
+    EXPECT_EQ(file_open(slice_of(fifo), file_mode_write), nullptr);  // no reader: refused
+    File* file = file_open(slice_of(fifo), file_mode_read);          // no writer: empty
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file_read_byte(file), -1);
     file_close(file);

@@ -18,9 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Slice text(const std::string& s) { return Slice{s.data(), static_cast<int64_t>(s.size())}; }
-
-
 class SystemTest : public testing::Test {
   protected:
     std::string at(const std::string& name) const { return (root / name).string(); }
@@ -61,12 +58,12 @@ TEST_F(SystemTest, CommandBytesReachTheShellUnchanged) {
 TEST_F(SystemTest, CommandsLongerThanTheRingAreRefused) {
     std::string fits = "touch '" + at("ran") + "'";
     fits.resize(16383, ' ');
-    EXPECT_EQ(system_execute(text(fits)), 0);
+    EXPECT_EQ(system_execute(slice_of(fits)), 0);
     EXPECT_TRUE(fs::exists(root / "ran"));
 
     std::string too_long = "touch '" + at("refused") + "'";
     too_long.resize(16384, ' ');
-    EXPECT_EQ(system_execute(text(too_long)), -1);
+    EXPECT_EQ(system_execute(slice_of(too_long)), -1);
     EXPECT_FALSE(fs::exists(root / "refused"));
 }
 
@@ -74,10 +71,10 @@ TEST_F(SystemTest, CommandsLongerThanTheRingAreRefused) {
 // command runs.
 TEST_F(SystemTest, PendingOutputIsWrittenBeforeTheCommandRuns) {
     std::string path = at("log");
-    File* log = file_open(text(path), file_mode_write);
+    File* log = file_open(slice_of(path), file_mode_write);
     ASSERT_FALSE(file_failed(log));
     ASSERT_EQ(file_write(log, 6, "first\n"), 6u);
-    EXPECT_EQ(system_execute(text("cat '" + path + "' > '" + at("seen") + "'")), 0);
+    EXPECT_EQ(system_execute(slice_of("cat '" + path + "' > '" + at("seen") + "'")), 0);
     EXPECT_EQ(file_close(log), 0);
     EXPECT_EQ(read_file((root / "seen").string()), "first\n");
 }

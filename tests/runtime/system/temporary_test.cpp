@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "test_support.h"
+
 namespace {
 
 std::u16string wide(const char16_t* text) {
@@ -47,7 +49,7 @@ TEST(TemporaryTest, EmptyTextBecomesALoneTerminator) {
 TEST(TemporaryTest, TooLongOrMalformedTextIsRefusedUntouched) {
     std::string longest(16383, 'x'), too_long(16384, 'x');
     temporary_pos = 77;
-    Slice refused = {too_long.data(), static_cast<int64_t>(too_long.size())};
+    Slice refused = slice_of(too_long);
     EXPECT_FALSE(append_character(refused));
     EXPECT_EQ(refused.data, too_long.data());
     EXPECT_EQ(refused.length, 16384);
@@ -58,7 +60,7 @@ TEST(TemporaryTest, TooLongOrMalformedTextIsRefusedUntouched) {
     EXPECT_FALSE(append_character(null_bytes));
     EXPECT_EQ(temporary_pos, 77);
 
-    Slice fits = {longest.data(), static_cast<int64_t>(longest.size())};
+    Slice fits = slice_of(longest);
     ASSERT_TRUE(append_character(fits));
     EXPECT_EQ(fits.data, temporary_buffer);
     EXPECT_EQ(temporary_pos, 16384);
@@ -127,7 +129,7 @@ TEST(TemporaryTest, WideFormsBeyondTheRingAreRefused) {
     // Three bytes per unit: 8191 units of U+20AC are 24573 bytes of text.
     std::string euros;
     for (int i = 0; i < 8191; ++i) euros += "\xE2\x82\xAC";
-    EXPECT_NE(to_wide_cstr(Slice{euros.data(), static_cast<int64_t>(euros.size())}), nullptr);
+    EXPECT_NE(to_wide_cstr(slice_of(euros)), nullptr);
     EXPECT_NE(to_wide_cstr(Slice{fits.data(), 8191}), nullptr);
     EXPECT_EQ(temporary_pos, 16384);
     EXPECT_EQ(to_wide_cstr(Slice{"abc", -1}), nullptr);

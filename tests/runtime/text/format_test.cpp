@@ -56,7 +56,7 @@ TEST(FormatTest, RecordsOutsideTheLimitsPrintSafely) {
     EXPECT_EQ(expand("%a|%b|%d%e|%f|", args), "1111|73|||");
     std::string floating = expand("%c", args);
     // Base clamped to 2, width to 0 (no integer digit) and precision to 63 columns.
-    EXPECT_EQ(floating, "." + std::string("1") + std::string(62, '0'));
+    EXPECT_EQ(floating, std::string(".1") + std::string(62, '0'));
 }
 
 TEST(FormatTest, TheHeaderLayout) {
