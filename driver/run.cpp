@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/arena.h"
+#include "synthesis/arena.h"
 #include "driver/options.h"
 #include "runtime/system/file.h"
 #include "runtime/system/system.h"

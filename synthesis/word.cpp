@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "driver/arena.h"
+#include "synthesis/arena.h"
 
 namespace {
 

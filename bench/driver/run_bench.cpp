@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/arena.h"
+#include "synthesis/arena.h"
 #include "synthesis/random.h"
 #include "synthesis/word.h"
 

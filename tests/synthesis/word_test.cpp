@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/arena.h"
+#include "synthesis/arena.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "driver/arena.h"
+#include "synthesis/arena.h"
 
 #include <gtest/gtest.h>
 
