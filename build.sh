@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libstb-dev libsndfile1-dev clang libclang-rt-14-dev)
+          libstb-dev libsndfile1-dev libvorbis-dev clang libclang-rt-14-dev)
 
 # What the test command gives each fuzz target beyond its corpus: enough to keep every
 # target building and clean in CI, not to search.

@@ -1,5 +1,8 @@
 #include "runtime/media/audio_stream.h"
 
+#include <iterator>
+
+#include "runtime/media/audio_decoder.h"
 #include "runtime/media/sound_file.h"
 #include "runtime/system/temporary.h"
 #include "runtime/text/print.h"
@@ -13,7 +16,8 @@ struct AudioStreamSlot {
     bool from_file;            // source is a path (else encoded data)
     SampleFormat format;       // the program's sample format, given at open
     bool info_known;           // info is filled (by either describing call)
-    SoundFile decoder;         // the library's reader or writer; handle null until described
+    AudioDecoder reader;       // open once described for reading
+    SoundFile writer;          // open once described for writing (handle null until then)
     const char* source;        // the program's path bytes or encoded data, not a copy
     int64_t source_size;
     AudioInfo info;
@@ -23,9 +27,12 @@ AudioStreamSlot audio_streams[audio_stream_slots];
 // Slots ever handed out from the front of the table: a high-water mark, never lowered.
 int32_t num_audio_streams = 0;
 
+// One unsigned compare against the table's own extent refuses negative handles too, and
+// no handle reaches a slot's flag unless that slot exists.
 AudioStreamSlot* open_slot(int32_t handle) {
-    if (handle < 0 || handle >= audio_stream_slots || !audio_streams[handle].in_use) return nullptr;
-    return &audio_streams[handle];
+    if (static_cast<uint32_t>(handle) >= std::size(audio_streams)) return nullptr;
+    AudioStreamSlot& slot = audio_streams[handle];
+    return slot.in_use ? &slot : nullptr;
 }
 
 // 8-bit reads would be delivered in 16 bits and narrowed: streams refuse them instead.
@@ -55,38 +62,27 @@ int32_t record(SampleFormat format, const char* source, int64_t size, bool from_
     return handle;
 }
 
-// What is not recognised is tried as WAV: opening it then refuses anything else.
-AudioContainer container_of_path(Slice path) {
-    AudioContainer container = audio_container_wav;
-    return sound_file_container_of_path(path, container) ? container : audio_container_wav;
-}
-
-AudioContainer container_of_memory(int64_t size, const void* data) {
-    AudioContainer container = audio_container_wav;
-    return sound_file_container_of_memory(data, size, container) ? container : audio_container_wav;
-}
-
 bool open_reader(AudioStreamSlot& slot) {
     if (!slot.from_file)
-        return sound_file_open_memory(slot.decoder, slot.source, slot.source_size, slot.container);
+        return audio_decoder_open_memory(slot.reader, slot.source_size, slot.source, slot.container);
     Slice path = {slot.source, slot.source_size};
-    return append_character(path) && sound_file_open(slot.decoder, path.data, slot.container);
+    return append_character(path) && audio_decoder_open(slot.reader, path.data, slot.container);
 }
 
 AudioInfo describe(const AudioStreamSlot& slot) {
     AudioInfo info = {slot.format, 0, 0, 0};
-    if (!slot.decoder.handle) return info;
-    info.channels = slot.decoder.channels;
-    info.sample_rate = slot.decoder.sample_rate;
+    if (!slot.reader.open) return info;
+    info.channels = slot.reader.channels;
+    info.sample_rate = slot.reader.sample_rate;
     // A stream that does not state its length, or states an absurd one, says 0 bytes.
-    if (!sound_file_byte_count(slot.decoder.frames, info.channels, audio_format_width(slot.format),
-                               info.size))
+    if (!audio_format_byte_count(slot.reader.frames, info.channels, audio_format_width(slot.format),
+                                 info.size))
         info.size = 0;
     return info;
 }
 
 // Open for reading and described: the decoder exists.
-bool is_reader(const AudioStreamSlot& slot) { return !slot.for_writing && slot.decoder.handle; }
+bool is_reader(const AudioStreamSlot& slot) { return !slot.for_writing && slot.reader.open; }
 
 AudioStreamSlot* reader(int32_t handle) {
     AudioStreamSlot* slot = open_slot(handle);
@@ -96,13 +92,13 @@ AudioStreamSlot* reader(int32_t handle) {
 }  // namespace
 
 int32_t audio_stream_open(SampleFormat format, Slice path, bool for_writing) {
-    AudioContainer container = for_writing ? audio_container_wav : container_of_path(path);
+    AudioContainer container = for_writing ? audio_container_wav : audio_container_for_stream(path);
     return record(format, path.data, path.length, true, for_writing, container);
 }
 
 int32_t audio_stream_open_from_memory(SampleFormat format, int64_t size, const void* data) {
     return record(format, static_cast<const char*>(data), size, false, false,
-                  container_of_memory(size, data));
+                  audio_container_for_stream_memory(size, data));
 }
 
 AudioInfo audio_stream_read_info(int32_t handle) {
@@ -120,10 +116,10 @@ AudioInfo audio_stream_read_info(int32_t handle) {
 void audio_stream_write_info(int32_t handle, AudioInfo info) {
     AudioStreamSlot* slot = open_slot(handle);
     if (!slot || !slot->for_writing || slot->info_known || info.format >= sample_format_count) return;
-    SampleFormat written = sound_file_written_format(info.format);
+    SampleFormat written = audio_format_written(info.format);
     Slice path = {slot->source, slot->source_size};
     if (append_character(path))
-        (void)sound_file_create(slot->decoder, path.data, written, info.channels, info.sample_rate,
+        (void)sound_file_create(slot->writer, path.data, written, info.channels, info.sample_rate,
                                 info.size > sound_file_max_riff_data);
     slot->info = {written, info.channels, info.sample_rate, info.size};
     slot->info_known = true;
@@ -137,29 +133,30 @@ int64_t audio_stream_read(int32_t handle, int64_t frames, void* buffer) {
         return 0;
     }
     if (!is_reader(*slot)) return 0;
-    SampleFormat delivery = sound_file_delivery_format(slot->format, slot->container);
-    int64_t delivered = sound_file_read(slot->decoder, delivery, frames, buffer);
-    AudioWave wave = {delivery, slot->decoder.channels, slot->decoder.sample_rate,
-                      delivered * slot->decoder.channels * audio_format_width(delivery), buffer};
-    audio_wave_convert(wave, slot->format);
+    SampleFormat delivery = audio_decoder_delivery_format(slot->format, slot->container);
+    // Only the delivered frames are converted: a wider span would rewrite caller bytes
+    // the read never filled.
+    int64_t delivered = audio_decoder_read(slot->reader, delivery, frames, buffer);
+    audio_format_convert(delivery, slot->format, delivered * slot->reader.channels, buffer);
     return delivered;
 }
 
 uint64_t audio_stream_write(int32_t handle, int64_t frames, const void* buffer) {
     AudioStreamSlot* slot = open_slot(handle);
     if (!slot || !slot->for_writing || slot->format >= sample_format_count) return 0;
-    int64_t written = sound_file_write(slot->decoder, slot->format, frames, buffer);
+    int64_t written = sound_file_write(slot->writer, slot->format, frames, buffer);
     return static_cast<uint64_t>(written);
 }
 
 int32_t audio_stream_seek(int32_t handle, int64_t frame) {
     AudioStreamSlot* slot = reader(handle);
-    return slot && sound_file_seek(slot->decoder, frame) ? 1 : 0;
+    return slot && audio_decoder_seek(slot->reader, frame) ? 1 : 0;
 }
 
 void audio_stream_close(int32_t handle) {
     AudioStreamSlot* slot = open_slot(handle);
     if (!slot) return;
-    sound_file_close(slot->decoder);
+    audio_decoder_close(slot->reader);
+    sound_file_close(slot->writer);
     slot->in_use = false;
 }

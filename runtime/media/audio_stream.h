@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "runtime/media/audio_wave.h"
+#include "runtime/media/audio_format.h"
 #include "runtime/text/slice.h"
 
 inline constexpr int32_t audio_stream_slots = 64;
@@ -14,14 +14,17 @@ inline constexpr int32_t audio_stream_none = -1;
 
 // Records `path` (not copied: keep its bytes unchanged until the describing call) for
 // reading or, with `for_writing`, for writing as WAV. Reading picks the decoder by the
-// extension, case-sensitively: "ogg" Ogg Vorbis, "flac" FLAC, anything else WAV.
+// extension, case-sensitively (audio_container_for_stream): "ogg" Ogg Vorbis, "flac"
+// FLAC, anything else WAV.
 // Returns the handle, or -1 for the 8-bit formats or when all 64 slots are open.
 // Formats above 6 are accepted here; reads then refuse them.
 [[nodiscard]] int32_t audio_stream_open(SampleFormat format, Slice path, bool for_writing);
 
 // As audio_stream_open for reading `size` bytes of encoded data (not copied: keep it
-// valid until closing), the decoder chosen by the leading bytes: "OggS" Ogg Vorbis,
-// "fLaC" FLAC, anything else (also fewer than 4 bytes) WAV.
+// valid until closing), the decoder chosen by the leading bytes
+// (audio_container_for_stream_memory): "OggS" Ogg Vorbis, "fLaC" FLAC, anything else
+// (also fewer than 4 bytes) WAV. Describing it then fails unless WAV data starts with
+// "RIFF", "RF64" or Wave64's header GUID.
 [[nodiscard]] int32_t audio_stream_open_from_memory(SampleFormat format, int64_t size,
                                                     const void* data);
 
@@ -44,7 +47,8 @@ void audio_stream_write_info(int32_t handle, AudioInfo info);
 // 2 bytes for the 16-bit formats and 4 bytes for the others. Returns the frames
 // delivered: fewer at the end, 0 once exhausted, 0 for a handle not open for reading or
 // not described. A format above 6 prints "invalid audio format" and gives 0. Only the
-// delivered frames are written.
+// delivered frames are written: a read at the end writes nothing, and the samples of a
+// truncated file's incomplete last frame are never written.
 int64_t audio_stream_read(int32_t handle, int64_t frames, void* buffer);
 
 // Writes `frames` frames of `buffer`, in the stream's format, converting them to the

@@ -1,292 +1,55 @@
 #include "runtime/media/audio_wave.h"
 
-#include <algorithm>
-#include <array>
-#include <bit>
-#include <cstring>
-#include <type_traits>
-#include <utility>
-
+#include "runtime/media/audio_decoder.h"
 #include "runtime/media/pool.h"
 #include "runtime/media/sound_file.h"
 #include "runtime/system/temporary.h"
 
-// Samples are little-endian and are read as native integers.
-static_assert(std::endian::native == std::endian::little);
-
 namespace {
 
-// Samples go through the conversion in runs of this many: a run whose output does not
-// overlap its input is converted directly (the vectorised kernel may then assume no
-// aliasing); the one or two runs at the start of the buffer, where input and output
-// overlap, are first copied to a local array of this size, which fits the first-level cache.
-constexpr int64_t run_samples = 2048;
 // Largest wave size whose widest conversion (x4) still fits 64 bits.
 constexpr int64_t max_convert_size = INT64_MAX / 4;
-
-constexpr int width_of(int format) { return format == 0 || format == 3 ? 1 : format == 1 || format == 4 ? 2 : 4; }
-constexpr bool is_offset(int format) { return format <= 2; }
-constexpr bool is_float(int format) { return format == float_32; }
-
-template <int Width>
-using Bits = std::conditional_t<Width == 1, uint8_t, std::conditional_t<Width == 2, uint16_t, uint32_t>>;
-
-template <int Format>
-using Sample = std::conditional_t<is_float(Format), float, Bits<width_of(Format)>>;
-
-// The most significant bit of a sample: the one bit in which the two classes differ.
-template <int Width>
-constexpr Bits<Width> top_bit = static_cast<Bits<Width>>(1u << (8 * Width - 1));
-
-// Full scale of a signed integer of `Width` bytes: 127, 32767, 2147483647.
-template <int Width>
-constexpr double full_scale = static_cast<double>((uint64_t{1} << (8 * Width - 1)) - 1);
-
-// IEEE single-precision bit patterns used by the float clamps.
-constexpr uint32_t float_magnitude_mask = 0x7FFFFFFF;
-constexpr uint32_t float_infinity_bits = 0x7F800000;  // larger magnitudes are NaN
-constexpr uint32_t float_one_bits = 0x3F800000;
-
-// x * M truncated toward zero for an 8- or 16-bit result, x clamped to -1..1 and NaN
-// taken as 0. The product is exact in double precision for these widths, and the same
-// truncation can be had in single precision, with four lanes per vector instead of two:
-// M = 2^k - 1, so with a = |x| * 2^k (exact), n its whole part and f = a - n (exact),
-// trunc(|x| * M) = n - (f < |x| ? 1 : 0). The clamps work on the bits so that the
-// vectoriser sees no branches.
-template <int Width>
-inline int32_t scale_float_narrow(float x) {
-    constexpr float power = static_cast<float>(uint32_t{1} << (8 * Width - 1));
-    auto bits = std::bit_cast<uint32_t>(x);
-    uint32_t magnitude = bits & float_magnitude_mask;
-    magnitude &= 0u - static_cast<uint32_t>(magnitude <= float_infinity_bits);
-    magnitude = std::min(magnitude, float_one_bits);
-    float ax = std::bit_cast<float>(magnitude);
-    float a = ax * power;
-    auto whole = static_cast<int32_t>(a);
-    float fraction = a - static_cast<float>(whole);
-    int32_t r = whole - static_cast<int32_t>(fraction < ax);
-    int32_t negative = -static_cast<int32_t>(bits >> 31);
-    return (r ^ negative) - negative;
-}
-
-// The same for 32-bit results, where the double product rounds and must be kept.
-// Clamping the product rather than the sample gives the same result (the scaling is
-// monotonic and exact at +-1) and keeps the loop free of branches.
-inline int32_t scale_float_wide(float x) {
-    constexpr double m = full_scale<4>;
-    double d = static_cast<double>(x) * m;
-    d = d == d ? d : 0.0;
-    d = d < m ? d : m;
-    d = d > -m ? d : -m;
-    return static_cast<int32_t>(d);
-}
-
-template <int From, int To>
-inline Sample<To> convert_one(Sample<From> in) {
-    constexpr int ws = width_of(From);
-    constexpr int wt = width_of(To);
-    if constexpr (is_float(From)) {
-        // Clamped so a loud sample saturates instead of wrapping into a click (and the
-        // cast to integer stays defined).
-        int32_t v = wt == 4 ? scale_float_wide(in) : scale_float_narrow<wt>(in);
-        auto out = static_cast<Bits<wt>>(static_cast<uint32_t>(v));
-        return is_offset(To) ? static_cast<Bits<wt>>(out ^ top_bit<wt>) : out;
-    } else if constexpr (is_float(To)) {
-        using Signed = std::make_signed_t<Bits<ws>>;
-        auto v = static_cast<Signed>(is_offset(From) ? in ^ top_bit<ws> : in);
-        return static_cast<float>(static_cast<double>(v) / full_scale<ws>);
-    } else {
-        Bits<wt> out;
-        if constexpr (wt > ws) out = static_cast<Bits<wt>>(Bits<wt>{in} << (8 * (wt - ws)));
-        else out = static_cast<Bits<wt>>(in >> (8 * (ws - wt)));
-        return is_offset(From) != is_offset(To) ? static_cast<Bits<wt>>(out ^ top_bit<wt>) : out;
-    }
-}
-
-// Samples are moved with memcpy: wave buffers need not be aligned to their sample size.
-template <int From, int To>
-[[gnu::always_inline]] inline void run_loop(const unsigned char* __restrict in,
-                                            unsigned char* __restrict out, int64_t n) {
-    using In = Sample<From>;
-    using Out = Sample<To>;
-    for (int64_t i = 0; i < n; ++i) {
-        In x;
-        std::memcpy(&x, in + i * sizeof(In), sizeof(In));
-        Out y = convert_one<From, To>(x);
-        std::memcpy(out + i * sizeof(Out), &y, sizeof(Out));
-    }
-}
-
-// Same width: each sample is rewritten where it lies.
-template <int From, int To>
-[[gnu::always_inline]] inline void in_place_loop(unsigned char* data, int64_t n) {
-    using In = Sample<From>;
-    using Out = Sample<To>;
-    static_assert(sizeof(In) == sizeof(Out));
-    for (int64_t i = 0; i < n; ++i) {
-        In x;
-        std::memcpy(&x, data + i * sizeof(In), sizeof(In));
-        Out y = convert_one<From, To>(x);
-        std::memcpy(data + i * sizeof(Out), &y, sizeof(Out));
-    }
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-// The same loops are also built for AVX2, chosen at run time when the processor has it:
-// eight lanes instead of four, and the unsigned minimum and packing instructions that
-// the x86-64 baseline (SSE2) lacks. Float to 8-bit conversion needs them to keep up
-// with memory.
-bool cpu_has_avx2() {
-    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-    return has;
-}
-
-template <int From, int To>
-[[gnu::target("avx2")]] void run_avx2(const unsigned char* __restrict in,
-                                      unsigned char* __restrict out, int64_t n) {
-    run_loop<From, To>(in, out, n);
-}
-
-template <int From, int To>
-[[gnu::target("avx2")]] void in_place_avx2(unsigned char* data, int64_t n) {
-    in_place_loop<From, To>(data, n);
-}
-#else
-constexpr bool cpu_has_avx2() { return false; }
-
-template <int From, int To>
-void run_avx2(const unsigned char*, unsigned char*, int64_t) {}
-
-template <int From, int To>
-void in_place_avx2(unsigned char*, int64_t) {}
-#endif
-
-template <int From, int To>
-void convert_run(const unsigned char* __restrict in, unsigned char* __restrict out, int64_t n) {
-    if (cpu_has_avx2()) run_avx2<From, To>(in, out, n);
-    else run_loop<From, To>(in, out, n);
-}
-
-template <int From, int To>
-void convert_in_place(unsigned char* data, int64_t n) {
-    if (cpu_has_avx2()) in_place_avx2<From, To>(data, n);
-    else in_place_loop<From, To>(data, n);
-}
-
-template <int From, int To>
-void convert_part(unsigned char* data, int64_t first, int64_t n) {
-    constexpr int64_t ws = width_of(From);
-    constexpr int64_t wt = width_of(To);
-    unsigned char* in = data + first * ws;
-    unsigned char* out = data + first * wt;
-    bool disjoint = (first + n) * wt <= first * ws || (first + n) * ws <= first * wt;
-    if (disjoint) return convert_run<From, To>(in, out, n);
-    unsigned char staged[run_samples * ws];
-    std::memcpy(staged, in, static_cast<size_t>(n * ws));
-    convert_run<From, To>(staged, out, n);
-}
-
-// Narrower outputs go front to back, wider ones back to front, so no sample is
-// overwritten before it has been read.
-template <int From, int To>
-void convert_samples(unsigned char* data, int64_t count) {
-    if constexpr (width_of(To) == width_of(From)) {
-        convert_in_place<From, To>(data, count);
-    } else if constexpr (width_of(To) < width_of(From)) {
-        for (int64_t first = 0; first < count; first += run_samples)
-            convert_part<From, To>(data, first, std::min(run_samples, count - first));
-    } else {
-        for (int64_t end = count; end > 0; end -= run_samples) {
-            int64_t first = std::max<int64_t>(0, end - run_samples);
-            convert_part<From, To>(data, first, end - first);
-        }
-    }
-}
-
-using Converter = void (*)(unsigned char*, int64_t);
-
-template <int From, int To>
-constexpr Converter converter_for() {
-    if constexpr (From == To) return nullptr;
-    else return &convert_samples<From, To>;
-}
-
-template <int From, int... To>
-constexpr void fill_row(Converter* row, std::integer_sequence<int, To...>) {
-    ((row[To] = converter_for<From, To>()), ...);
-}
-
-template <int... From>
-constexpr auto make_converters(std::integer_sequence<int, From...>) {
-    std::array<std::array<Converter, sample_format_count>, sample_format_count> table = {};
-    (fill_row<From>(table[From].data(), std::make_integer_sequence<int, sample_format_count>{}), ...);
-    return table;
-}
-
-constexpr auto converters = make_converters(std::make_integer_sequence<int, sample_format_count>{});
-
-}  // namespace
-
-int64_t audio_format_width(SampleFormat format) {
-    return format < sample_format_count ? width_of(format) : 2;
-}
-
-void audio_wave_convert(AudioWave& wave, SampleFormat target) {
-    if (wave.format == target || wave.format >= sample_format_count || target >= sample_format_count)
-        return;
-    if (!wave.data || wave.size < 0 || wave.size > max_convert_size) return;
-    int64_t ws = width_of(wave.format);
-    int64_t wt = width_of(target);
-    converters[wave.format][target](static_cast<unsigned char*>(wave.data), wave.size / ws);
-    wave.format = target;
-    if (wt > ws) wave.size *= wt / ws;
-    else if (wt < ws) wave.size /= ws / wt;
-}
-
-namespace {
-
 // Frames per pull of a growing decode: the free part of its buffer always holds one pull.
 constexpr int64_t pull_frames = 4096;
 
-AudioWave zero_wave() { return AudioWave{}; }
-
-// WAV and FLAC failures still name the requested format; Ogg failures name nothing.
-AudioWave failed_wave(SampleFormat format, AudioContainer container) {
+// The one failed load: WAV and FLAC failures still name the requested format, while
+// Ogg failures and refusals before any container was chosen name nothing.
+AudioWave failed_wave(SampleFormat format, bool names_format) {
     AudioWave wave = {};
-    if (container != audio_container_ogg) wave.format = format;
+    if (names_format) wave.format = format;
     return wave;
 }
 
-AudioWave wave_of(const SoundFile& file, SampleFormat delivery, int64_t samples, void* data) {
-    return AudioWave{delivery, file.channels, file.sample_rate,
+AudioWave wave_of(const AudioDecoder& decoder, SampleFormat delivery, int64_t samples, void* data) {
+    return AudioWave{delivery, decoder.channels, decoder.sample_rate,
                      samples * audio_format_width(delivery), data};
 }
 
 // The length is known: one block of exactly that size.
-AudioWave read_whole(SoundFile& file, SampleFormat delivery) {
+AudioWave read_whole(AudioDecoder& decoder, SampleFormat delivery) {
     int64_t bytes = 0;
-    if (!sound_file_byte_count(file.frames, file.channels, audio_format_width(delivery), bytes))
+    if (!audio_format_byte_count(decoder.frames, decoder.channels, audio_format_width(delivery), bytes))
         return AudioWave{};
     void* data = audio_memory_allocate(bytes);
     if (!data) return AudioWave{};
-    int64_t frames = sound_file_read(file, delivery, file.frames, data);
-    return wave_of(file, delivery, frames * file.channels, data);
+    int64_t frames = audio_decoder_read(decoder, delivery, decoder.frames, data);
+    return wave_of(decoder, delivery, frames * decoder.channels, data);
 }
 
 // The length is not known up front (the 16-bit Ogg decode, streamed FLAC): start with
 // room for one pull and double the top block in the pool whenever the next pull might
 // not fit. Nothing is given back when growth fails.
-AudioWave read_growing(SoundFile& file, SampleFormat delivery) {
+AudioWave read_growing(AudioDecoder& decoder, SampleFormat delivery) {
     int64_t width = audio_format_width(delivery);
-    int64_t pull = file.channels * pull_frames;
+    int64_t pull = decoder.channels * pull_frames;
     int64_t capacity = pull;  // samples
     auto* data = static_cast<unsigned char*>(audio_memory_allocate(capacity * width));
     if (!data) return AudioWave{};
     int64_t held = 0;
     for (;;) {
-        int64_t frames = sound_file_read(file, delivery, pull_frames, data + held * width);
+        int64_t frames = audio_decoder_read(decoder, delivery, pull_frames, data + held * width);
         if (frames <= 0) break;
-        held += frames * file.channels;
+        held += frames * decoder.channels;
         if (held + pull <= capacity) continue;
         if (capacity > INT64_MAX / 2 / width) return AudioWave{};
         data = static_cast<unsigned char*>(
@@ -294,20 +57,21 @@ AudioWave read_growing(SoundFile& file, SampleFormat delivery) {
         if (!data) return AudioWave{};
         capacity *= 2;
     }
-    return wave_of(file, delivery, held, data);
+    return wave_of(decoder, delivery, held, data);
 }
 
-AudioWave decode(SoundFile& file, SampleFormat format, AudioContainer container) {
-    SampleFormat delivery = sound_file_delivery_format(format, container);
-    bool growing = file.frames < 0 || (container == audio_container_ogg && delivery == signed_16);
-    return growing ? read_growing(file, delivery) : read_whole(file, delivery);
+AudioWave decode(AudioDecoder& decoder, SampleFormat format) {
+    SampleFormat delivery = audio_decoder_delivery_format(format, decoder.container);
+    bool growing = decoder.frames < 0 || (decoder.container == audio_container_ogg && delivery == signed_16);
+    return growing ? read_growing(decoder, delivery) : read_whole(decoder, delivery);
 }
 
-AudioWave load_opened(SoundFile& file, bool opened, SampleFormat format, AudioContainer container) {
-    if (!opened) return failed_wave(format, container);
-    AudioWave wave = decode(file, format, container);
-    sound_file_close(file);
-    if (!wave.data) return failed_wave(format, container);
+AudioWave load_opened(AudioDecoder& decoder, bool opened, SampleFormat format, AudioContainer container) {
+    bool names_format = container != audio_container_ogg;
+    if (!opened) return failed_wave(format, names_format);
+    AudioWave wave = decode(decoder, format);
+    audio_decoder_close(decoder);
+    if (!wave.data) return failed_wave(format, names_format);
     // Every delivery is at least as wide as the requested format, so this never widens.
     audio_wave_convert(wave, format);
     return wave;
@@ -315,27 +79,39 @@ AudioWave load_opened(SoundFile& file, bool opened, SampleFormat format, AudioCo
 
 }  // namespace
 
+void audio_wave_convert(AudioWave& wave, SampleFormat target) {
+    if (wave.format == target || wave.format >= sample_format_count || target >= sample_format_count)
+        return;
+    if (!wave.data || wave.size < 0 || wave.size > max_convert_size) return;
+    int64_t ws = audio_format_width(wave.format);
+    int64_t wt = audio_format_width(target);
+    audio_format_convert(wave.format, target, wave.size / ws, wave.data);
+    wave.format = target;
+    if (wt > ws) wave.size *= wt / ws;
+    else if (wt < ws) wave.size /= ws / wt;
+}
+
 AudioWave audio_wave_load(SampleFormat format, Slice path) {
     AudioContainer container = audio_container_wav;
-    if (!sound_file_container_of_path(path, container) || format >= sample_format_count)
-        return zero_wave();
-    SoundFile file = {};
-    bool opened = append_character(path) && sound_file_open(file, path.data, container);
-    return load_opened(file, opened, format, container);
+    if (!audio_container_for_load(path, container) || format >= sample_format_count)
+        return failed_wave(format, false);
+    AudioDecoder decoder = {};
+    bool opened = append_character(path) && audio_decoder_open(decoder, path.data, container);
+    return load_opened(decoder, opened, format, container);
 }
 
 AudioWave audio_wave_load_from_memory(SampleFormat format, int64_t size, const void* data) {
     AudioContainer container = audio_container_wav;
-    if (!sound_file_container_of_memory(data, size, container) || format >= sample_format_count)
-        return zero_wave();
-    SoundFile file = {};
-    bool opened = sound_file_open_memory(file, data, size, container);
-    return load_opened(file, opened, format, container);
+    if (!audio_container_for_load_memory(size, data, container) || format >= sample_format_count)
+        return failed_wave(format, false);
+    AudioDecoder decoder = {};
+    bool opened = audio_decoder_open_memory(decoder, size, data, container);
+    return load_opened(decoder, opened, format, container);
 }
 
 bool audio_wave_save(AudioWave wave, Slice path) {
     if (wave.channels <= 0 || !wave.data || wave.size < 0) return false;
-    SampleFormat written = sound_file_written_format(wave.format);
+    SampleFormat written = audio_format_written(wave.format);
     int64_t frames = wave.size / audio_format_width(wave.format) / wave.channels;
     SoundFile file = {};
     if (!append_character(path)) return false;

@@ -1,5 +1,7 @@
 #include "runtime/media/sound_file.h"
 
+#include <sndfile.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -7,35 +9,23 @@
 namespace {
 
 // Conversions on their way to or from the library go through this much stack at a time,
-// so callers' buffers are never rewritten and never need room for a wider format.
+// so callers' buffers are never rewritten, never need room for a wider format, and never
+// receive more than the whole frames a read delivers.
 constexpr int64_t scratch_bytes = 64 * 1024;
-// Bytes of one float_32 sample, the widest delivery format.
-constexpr int64_t float_bytes = 4;
-// Bytes of the leading tag that names a container in memory ("RIFF", "fLaC", "OggS").
-constexpr int64_t magic_bytes = 4;
+// Bytes of one float_32 sample, the widest format read or written.
+constexpr int64_t widest_sample = 4;
 
-sf_count_t memory_length(void* user) { return static_cast<SoundMemory*>(user)->size; }
+sf_count_t memory_length(void* user) { return static_cast<EncodedBytes*>(user)->size; }
 
 sf_count_t memory_seek(sf_count_t offset, int whence, void* user) {
-    auto* memory = static_cast<SoundMemory*>(user);
-    int64_t base = whence == SEEK_CUR ? memory->position : whence == SEEK_END ? memory->size : 0;
-    // Positions past the end are allowed (reads there give nothing); before the start or
-    // beyond 64 bits they are refused, the cursor staying where it was.
-    if (offset < -base || (offset > 0 && offset > INT64_MAX - base)) return -1;
-    memory->position = base + offset;
-    return memory->position;
+    return encoded_bytes_seek(*static_cast<EncodedBytes*>(user), offset, whence);
 }
 
 sf_count_t memory_read(void* destination, sf_count_t count, void* user) {
-    auto* memory = static_cast<SoundMemory*>(user);
-    if (count <= 0 || memory->position >= memory->size) return 0;
-    int64_t n = std::min<int64_t>(count, memory->size - memory->position);
-    std::memcpy(destination, memory->data + memory->position, static_cast<size_t>(n));
-    memory->position += n;
-    return n;
+    return encoded_bytes_read(*static_cast<EncodedBytes*>(user), count, destination);
 }
 
-sf_count_t memory_tell(void* user) { return static_cast<SoundMemory*>(user)->position; }
+sf_count_t memory_tell(void* user) { return static_cast<EncodedBytes*>(user)->position; }
 
 bool holds(AudioContainer container, int format) {
     int major = format & SF_FORMAT_TYPEMASK;
@@ -43,17 +33,15 @@ bool holds(AudioContainer container, int format) {
         case audio_container_wav:
             return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_W64 ||
                    major == SF_FORMAT_RF64;
-        case audio_container_flac:
-            return major == SF_FORMAT_FLAC;
-        case audio_container_ogg:
-            return major == SF_FORMAT_OGG && (format & SF_FORMAT_SUBMASK) == SF_FORMAT_VORBIS;
+        case audio_container_flac: return major == SF_FORMAT_FLAC;
+        case audio_container_ogg: return false;  // read by the Vorbis library instead
     }
     return false;
 }
 
 bool is_float_subtype(int format) {
     int subtype = format & SF_FORMAT_SUBMASK;
-    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_VORBIS;
+    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }
 
 // Keeps an opened handle when it holds the container, closes it otherwise.
@@ -64,7 +52,6 @@ bool adopt(SoundFile& file, SNDFILE* handle, const SF_INFO& info, AudioContainer
         return false;
     }
     file.handle = handle;
-    file.container = container;
     file.channels = info.channels;
     file.sample_rate = info.samplerate;
     // libsndfile says SF_COUNT_MAX when a stream does not state its length.
@@ -81,63 +68,53 @@ int pcm_subtype(SampleFormat written) {
     }
 }
 
-int64_t read_direct(SNDFILE* handle, SampleFormat delivery, int64_t frames, void* buffer) {
-    switch (delivery) {
-        case signed_16: return sf_readf_short(handle, static_cast<short*>(buffer), frames);
-        case signed_32: return sf_readf_int(handle, static_cast<int*>(buffer), frames);
-        case float_32: return sf_readf_float(handle, static_cast<float*>(buffer), frames);
-        default: return 0;
+bool is_delivery(SampleFormat format) {
+    return format == signed_16 || format == signed_32 || format == float_32;
+}
+
+// The library's own read for `format`, straight into `buffer`. At the end of the data it
+// fills the rest of the requested span with zeros, and a truncated file can leave the
+// samples of its incomplete last frame there, so only spans known to lie within the
+// data, or scratch space, are handed to it.
+int64_t read_library(SNDFILE* handle, SampleFormat format, int64_t frames, void* buffer) {
+    sf_count_t got = 0;
+    switch (format) {
+        case signed_16: got = sf_readf_short(handle, static_cast<short*>(buffer), frames); break;
+        case signed_32: got = sf_readf_int(handle, static_cast<int*>(buffer), frames); break;
+        default: got = sf_readf_float(handle, static_cast<float*>(buffer), frames); break;
     }
+    return std::max<sf_count_t>(got, 0);
 }
 
-void convert_delivered(const SoundFile& file, void* samples, int64_t frames, SampleFormat target) {
-    AudioWave wave = {float_32, file.channels, file.sample_rate,
-                      frames * file.channels * float_bytes, samples};
-    audio_wave_convert(wave, target);
-}
-
-// Floats narrowed to 16 bits cannot be read into the caller's buffer first: it only
-// holds the narrower samples. They pass through the scratch buffer instead. A seek that
-// decodes forward only needs the frames consumed, so it passes a null `narrowed`.
-int64_t decode_floats(SoundFile& file, int64_t frames, unsigned char* narrowed) {
+// Runs `step(scratch, first, n)` over `frames` frames in chunks of at most `row` bytes a
+// frame that fit the scratch buffer. A step returns the frames it completed; a short
+// step ends the run. Returns the frames completed.
+template <typename Step>
+int64_t through_scratch(int64_t frames, int64_t row, Step step) {
     alignas(float) unsigned char scratch[scratch_bytes];
-    int64_t chunk = scratch_bytes / (file.channels * float_bytes);
-    int64_t row = file.channels * audio_format_width(signed_16);
+    int64_t chunk = scratch_bytes / row;
     int64_t done = 0;
     while (done < frames && chunk > 0) {
-        int64_t got = sf_readf_float(file.handle, reinterpret_cast<float*>(scratch),
-                                     std::min(chunk, frames - done));
-        if (got <= 0) break;
-        if (narrowed) {
-            convert_delivered(file, scratch, got, signed_16);
-            std::memcpy(narrowed + done * row, scratch, static_cast<size_t>(got * row));
-        }
+        int64_t n = std::min(chunk, frames - done);
+        int64_t got = step(scratch, done, n);
         done += got;
+        if (got != n) break;
     }
     return done;
 }
 
-int64_t read_as(SoundFile& file, SampleFormat delivery, int64_t frames, void* buffer) {
-    if (delivery == float_32 || !file.float_source)
-        return std::max<int64_t>(read_direct(file.handle, delivery, frames, buffer), 0);
-    if (delivery == signed_16) return decode_floats(file, frames, static_cast<unsigned char*>(buffer));
-    if (delivery != signed_32) return 0;
-    // Integer reads of float files round without scaling, so read floats (same width)
-    // and scale them here.
-    int64_t got = sf_readf_float(file.handle, static_cast<float*>(buffer), frames);
-    if (got <= 0) return 0;
-    convert_delivered(file, buffer, got, signed_32);
-    return got;
-}
-
-bool seek_by_decoding(SoundFile& file, int64_t frame) {
-    if (file.frames >= 0 && frame > file.frames) return false;
-    if (frame < file.position) {
-        if (sf_seek(file.handle, 0, SEEK_SET) != 0) return false;
-        file.position = 0;
-    }
-    file.position += decode_floats(file, frame - file.position, nullptr);
-    return file.position == frame;
+// Reads as `pulled` (the file's floats, or the delivery format itself) into scratch,
+// converts each chunk there and copies out only the whole frames that came.
+int64_t read_converted(SoundFile& file, SampleFormat pulled, SampleFormat delivery, int64_t frames,
+                       unsigned char* out) {
+    int64_t channels = file.channels;
+    int64_t out_row = channels * audio_format_width(delivery);
+    return through_scratch(frames, channels * widest_sample, [&](unsigned char* scratch, int64_t first, int64_t n) {
+        int64_t got = read_library(file.handle, pulled, n, scratch);
+        audio_format_convert(pulled, delivery, got * channels, scratch);
+        std::memcpy(out + first * out_row, scratch, static_cast<size_t>(got * out_row));
+        return got;
+    });
 }
 
 }  // namespace
@@ -150,11 +127,12 @@ bool sound_file_open(SoundFile& file, const char* path, AudioContainer container
     return adopt(file, sf_open(path, SFM_READ, &info), info, container);
 }
 
-bool sound_file_open_memory(SoundFile& file, const void* data, int64_t size,
+bool sound_file_open_memory(SoundFile& file, int64_t size, const void* data,
                             AudioContainer container) {
     file = {};
-    if (!data || size < 0) return false;
-    if (container == audio_container_ogg && size > sound_file_max_ogg_image) return false;
+    // Bytes that do not start as the container does never reach the library, which would
+    // otherwise try every parser it has on them.
+    if (!data || size < 0 || !audio_container_has_magic(container, size, data)) return false;
     file.memory = {static_cast<const unsigned char*>(data), size, 0};
     static SF_VIRTUAL_IO memory_io = {memory_length, memory_seek, memory_read, nullptr, memory_tell};
     SF_INFO info = {};
@@ -184,9 +162,16 @@ bool sound_file_create(SoundFile& file, const char* path, SampleFormat written, 
 
 int64_t sound_file_read(SoundFile& file, SampleFormat delivery, int64_t frames, void* buffer) {
     int64_t bytes = 0;
-    if (!file.handle || !buffer || frames <= 0) return 0;
-    if (!sound_file_byte_count(frames, file.channels, float_bytes, bytes)) return 0;
-    int64_t got = read_as(file, delivery, frames, buffer);
+    if (!file.handle || !buffer || frames <= 0 || !is_delivery(delivery)) return 0;
+    if (!audio_format_byte_count(frames, file.channels, widest_sample, bytes)) return 0;
+    bool length_known = file.frames >= 0;
+    if (length_known) frames = std::min(frames, std::max<int64_t>(file.frames - file.position, 0));
+    if (frames == 0) return 0;
+    SampleFormat pulled = file.float_source ? float_32 : delivery;
+    // Within a known length the library writes exactly the frames it delivers.
+    int64_t got = length_known && pulled == delivery
+                      ? read_library(file.handle, delivery, frames, buffer)
+                      : read_converted(file, pulled, delivery, frames, static_cast<unsigned char*>(buffer));
     file.position += got;
     return got;
 }
@@ -194,34 +179,23 @@ int64_t sound_file_read(SoundFile& file, SampleFormat delivery, int64_t frames, 
 int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, const void* samples) {
     int64_t bytes = 0;
     if (!file.handle || !samples || frames <= 0) return 0;
-    if (!sound_file_byte_count(frames, file.channels, float_bytes, bytes)) return 0;
-    alignas(float) unsigned char scratch[scratch_bytes];
-    int64_t in_row = file.channels * audio_format_width(format);
-    int64_t out_row = file.channels * audio_format_width(file.written);
-    int64_t chunk = scratch_bytes / std::max(in_row, out_row);
+    if (!audio_format_byte_count(frames, file.channels, widest_sample, bytes)) return 0;
+    int64_t channels = file.channels;
+    int64_t in_row = channels * audio_format_width(format);
+    int64_t out_row = channels * audio_format_width(file.written);
     auto* source = static_cast<const unsigned char*>(samples);
-    int64_t done = 0;
-    // Converting to the same format changes nothing, so such samples skip the copy.
-    bool as_they_are = format == file.written;
-    while (done < frames && chunk > 0) {
-        int64_t n = std::min(chunk, frames - done);
-        const unsigned char* block = source + done * in_row;
-        if (!as_they_are) {
-            std::memcpy(scratch, block, static_cast<size_t>(n * in_row));
-            AudioWave part = {format, file.channels, file.sample_rate, n * in_row, scratch};
-            audio_wave_convert(part, file.written);
-            block = scratch;
-        }
-        int64_t written = sf_write_raw(file.handle, block, n * out_row);
-        done += std::max<int64_t>(written, 0) / out_row;
-        if (written != n * out_row) break;
-    }
-    return done;
+    // Converting to the same format changes nothing, so such samples skip the scratch.
+    if (format == file.written)
+        return std::max<sf_count_t>(sf_write_raw(file.handle, source, frames * out_row), 0) / out_row;
+    return through_scratch(frames, std::max(in_row, out_row), [&](unsigned char* scratch, int64_t first, int64_t n) {
+        std::memcpy(scratch, source + first * in_row, static_cast<size_t>(n * in_row));
+        audio_format_convert(format, file.written, n * channels, scratch);
+        return std::max<sf_count_t>(sf_write_raw(file.handle, scratch, n * out_row), 0) / out_row;
+    });
 }
 
 bool sound_file_seek(SoundFile& file, int64_t frame) {
     if (!file.handle || frame < 0) return false;
-    if (file.container == audio_container_ogg) return seek_by_decoding(file, frame);
     if (sf_seek(file.handle, frame, SEEK_SET) != frame) return false;
     file.position = frame;
     return true;
@@ -230,54 +204,4 @@ bool sound_file_seek(SoundFile& file, int64_t frame) {
 void sound_file_close(SoundFile& file) {
     if (file.handle) sf_close(file.handle);
     file = {};
-}
-
-SampleFormat sound_file_written_format(SampleFormat format) {
-    switch (format) {
-        case unsigned_8:
-        case signed_8: return unsigned_8;
-        case unsigned_16:
-        case signed_16: return signed_16;
-        case unsigned_32:
-        case signed_32:
-        case float_32: return signed_32;
-        default: return format;
-    }
-}
-
-bool sound_file_has_magic(const void* data, int64_t size, const char (&magic)[5]) {
-    return data && size >= magic_bytes && std::memcmp(data, magic, magic_bytes) == 0;
-}
-
-bool sound_file_has_extension(Slice path, Slice extension) {
-    return slice_has_extension(path, extension);
-}
-
-bool sound_file_container_of_path(Slice path, AudioContainer& container) {
-    if (slice_has_extension(path, slice_literal("wav"))) container = audio_container_wav;
-    else if (slice_has_extension(path, slice_literal("flac"))) container = audio_container_flac;
-    else if (slice_has_extension(path, slice_literal("ogg"))) container = audio_container_ogg;
-    else return false;
-    return true;
-}
-
-bool sound_file_container_of_memory(const void* data, int64_t size, AudioContainer& container) {
-    if (sound_file_has_magic(data, size, "RIFF")) container = audio_container_wav;
-    else if (sound_file_has_magic(data, size, "fLaC")) container = audio_container_flac;
-    else if (sound_file_has_magic(data, size, "OggS")) container = audio_container_ogg;
-    else return false;
-    return true;
-}
-
-SampleFormat sound_file_delivery_format(SampleFormat format, AudioContainer container) {
-    bool wide = format == signed_32 || format == unsigned_32;
-    if (format == float_32 || (wide && container == audio_container_ogg)) return float_32;
-    return wide ? signed_32 : signed_16;
-}
-
-bool sound_file_byte_count(int64_t frames, int64_t channels, int64_t width, int64_t& bytes) {
-    if (frames < 0 || channels < 0 || width < 0) return false;
-    if (channels != 0 && width != 0 && frames > INT64_MAX / channels / width) return false;
-    bytes = frames * channels * width;
-    return true;
 }

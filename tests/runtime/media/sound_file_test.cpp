@@ -8,61 +8,16 @@ using namespace audio_test;
 
 namespace {
 
-TEST(SoundFile, ExtensionIsTheWholeTextAfterTheLastDot) {
-    struct Case {
-        const char* path;
-        const char* extension;
-        bool matches;
-    } cases[] = {
-        {"song.wav", "wav", true},     {"song.WAV", "wav", false},      {"a.b.flac", "flac", true},
-        {"song.wav.bak", "wav", false}, {"wav", "wav", false},           {"song.wave", "wav", false},
-        {"song.", "", true},           {"dir.ogg/song", "ogg/song", true}, {"", "wav", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(sound_file_has_extension(slice_from_cstr(c.path), slice_from_cstr(c.extension)), c.matches)
-            << c.path << " / " << c.extension;
-}
-
-TEST(SoundFile, MagicNeedsFourMatchingBytes) {
-    EXPECT_TRUE(sound_file_has_magic("OggS!", 5, "OggS"));
-    EXPECT_TRUE(sound_file_has_magic("OggS", 4, "OggS"));
-    EXPECT_FALSE(sound_file_has_magic("OggS", 3, "OggS"));
-    EXPECT_FALSE(sound_file_has_magic("oggs", 4, "OggS"));
-    EXPECT_FALSE(sound_file_has_magic(nullptr, 4, "OggS"));
-}
-
-TEST(SoundFile, ByteCountsRefuseOverflowAndNegatives) {
-    struct Case {
-        int64_t frames, channels, width;
-        bool fits;
-        int64_t bytes;
-    } cases[] = {
-        {1000, 2, 2, true, 4000},
-        {0, 6, 4, true, 0},
-        {INT64_MAX / 8, 2, 4, true, INT64_MAX / 8 * 8},
-        {INT64_MAX / 8 + 1, 2, 4, false, -1},
-        {-1, 2, 2, false, -1},
-        {10, -2, 2, false, -1},
-    };
-    for (const auto& c : cases) {
-        int64_t bytes = -1;
-        EXPECT_EQ(sound_file_byte_count(c.frames, c.channels, c.width, bytes), c.fits) << c.frames;
-        EXPECT_EQ(bytes, c.bytes) << c.frames;
-    }
-}
-
-TEST(SoundFile, WrittenFormatsKeepTheWidth) {
-    const SampleFormat expected[] = {unsigned_8, signed_16, signed_32, unsigned_8, signed_16, signed_32, signed_32};
-    for (int format = 0; format < sample_format_count; ++format)
-        EXPECT_EQ(sound_file_written_format(SampleFormat(format)), expected[format]) << format;
-    EXPECT_EQ(sound_file_written_format(SampleFormat(200)), SampleFormat(200));
-}
-
 TEST(SoundFile, OpeningChecksTheContainer) {
     std::string path = temp_path("x.wav");
     write_ints(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, {1 << 16});
     SoundFile file = {};
     EXPECT_FALSE(sound_file_open(file, path.c_str(), audio_container_flac));
+    EXPECT_EQ(file.handle, nullptr);
+    // Ogg Vorbis is another library's: this one never holds it.
+    std::string ogg = temp_path("x.ogg");
+    write_floats(ogg, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 8000, std::vector<float>(100, 0.25f));
+    EXPECT_FALSE(sound_file_open(file, ogg.c_str(), audio_container_ogg));
     EXPECT_EQ(file.handle, nullptr);
     EXPECT_FALSE(sound_file_open(file, path.c_str(), audio_container_ogg));
     ASSERT_TRUE(sound_file_open(file, path.c_str(), audio_container_wav));
@@ -80,7 +35,7 @@ TEST(SoundFile, FloatSourcesReadAs16BitAcrossManyScratchBlocks) {
     write_floats(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, tones);
     std::vector<unsigned char> image = read_bytes(path);
     SoundFile file = {};
-    ASSERT_TRUE(sound_file_open_memory(file, image.data(), static_cast<int64_t>(image.size()), audio_container_wav));
+    ASSERT_TRUE(sound_file_open_memory(file, static_cast<int64_t>(image.size()), image.data(), audio_container_wav));
     EXPECT_TRUE(file.float_source);
     std::vector<int16_t> samples(tones.size() + 8, 0x5a5a);
     ASSERT_EQ(sound_file_read(file, signed_16, 40000, samples.data()), 40000);
