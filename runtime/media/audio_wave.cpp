@@ -12,6 +12,13 @@ constexpr int64_t max_convert_size = INT64_MAX / 4;
 // Frames per pull of a growing decode: the free part of its buffer always holds one pull.
 constexpr int64_t pull_frames = 4096;
 
+// What a decode left in the pool: null data when it failed.
+struct Decoded {
+    SampleFormat delivery;
+    int64_t samples;
+    void* data;
+};
+
 // The one failed load: WAV and FLAC failures still name the requested format, while
 // Ogg failures and refusals before any container was chosen name nothing.
 AudioWave failed_wave(SampleFormat format, bool names_format) {
@@ -20,47 +27,40 @@ AudioWave failed_wave(SampleFormat format, bool names_format) {
     return wave;
 }
 
-AudioWave wave_of(const AudioDecoder& decoder, SampleFormat delivery, int64_t samples, void* data) {
-    return AudioWave{delivery, decoder.channels, decoder.sample_rate,
-                     samples * audio_format_width(delivery), data};
-}
-
 // The length is known: one block of exactly that size.
-AudioWave read_whole(AudioDecoder& decoder, SampleFormat delivery) {
+Decoded read_whole(AudioDecoder& decoder, SampleFormat delivery) {
     int64_t bytes = 0;
     if (!audio_format_byte_count(decoder.frames, decoder.channels, audio_format_width(delivery), bytes))
-        return AudioWave{};
+        return Decoded{delivery, 0, nullptr};
     void* data = audio_memory_allocate(bytes);
-    if (!data) return AudioWave{};
+    if (!data) return Decoded{delivery, 0, nullptr};
     int64_t frames = audio_decoder_read(decoder, delivery, decoder.frames, data);
-    return wave_of(decoder, delivery, frames * decoder.channels, data);
+    return Decoded{delivery, frames * decoder.channels, data};
 }
 
 // The length is not known up front (the 16-bit Ogg decode, streamed FLAC): start with
 // room for one pull and double the top block in the pool whenever the next pull might
 // not fit. Nothing is given back when growth fails.
-AudioWave read_growing(AudioDecoder& decoder, SampleFormat delivery) {
+Decoded read_growing(AudioDecoder& decoder, SampleFormat delivery) {
     int64_t width = audio_format_width(delivery);
     int64_t pull = decoder.channels * pull_frames;
     int64_t capacity = pull;  // samples
     auto* data = static_cast<unsigned char*>(audio_memory_allocate(capacity * width));
-    if (!data) return AudioWave{};
     int64_t held = 0;
-    for (;;) {
+    while (data) {
         int64_t frames = audio_decoder_read(decoder, delivery, pull_frames, data + held * width);
         if (frames <= 0) break;
         held += frames * decoder.channels;
         if (held + pull <= capacity) continue;
-        if (capacity > INT64_MAX / 2 / width) return AudioWave{};
+        if (capacity > INT64_MAX / 2 / width) return Decoded{delivery, 0, nullptr};
         data = static_cast<unsigned char*>(
             audio_memory_reallocate(data, capacity * width, 2 * capacity * width));
-        if (!data) return AudioWave{};
         capacity *= 2;
     }
-    return wave_of(decoder, delivery, held, data);
+    return Decoded{delivery, held, data};
 }
 
-AudioWave decode(AudioDecoder& decoder, SampleFormat format) {
+Decoded decode(AudioDecoder& decoder, SampleFormat format) {
     SampleFormat delivery = audio_decoder_delivery_format(format, decoder.container);
     bool growing = decoder.frames < 0 || (decoder.container == audio_container_ogg && delivery == signed_16);
     return growing ? read_growing(decoder, delivery) : read_whole(decoder, delivery);
@@ -69,7 +69,9 @@ AudioWave decode(AudioDecoder& decoder, SampleFormat format) {
 AudioWave load_opened(AudioDecoder& decoder, bool opened, SampleFormat format, AudioContainer container) {
     bool names_format = container != audio_container_ogg;
     if (!opened) return failed_wave(format, names_format);
-    AudioWave wave = decode(decoder, format);
+    Decoded decoded = decode(decoder, format);
+    AudioWave wave = {decoded.delivery, decoder.channels, decoder.sample_rate,
+                      decoded.samples * audio_format_width(decoded.delivery), decoded.data};
     audio_decoder_close(decoder);
     if (!wave.data) return failed_wave(format, names_format);
     // Every delivery is at least as wide as the requested format, so this never widens.

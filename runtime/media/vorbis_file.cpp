@@ -57,8 +57,11 @@ bool adopt(VorbisFile& file, OggVorbis_File* handle, int result) {
         delete handle;
         return false;
     }
-    vorbis_info* info = ov_info(handle, -1);
-    if (!info || info->channels <= 0 || info->rate <= 0 || info->rate > INT32_MAX) {
+    // Opening a chained stream leaves the library at the start of its second link, so
+    // reads would skip the first: such a stream is taken back to its first frame.
+    bool at_start = !ov_seekable(handle) || ov_pcm_tell(handle) == 0 || ov_pcm_seek(handle, 0) == 0;
+    vorbis_info* info = ov_info(handle, 0);
+    if (!at_start || !info || info->channels <= 0 || info->rate <= 0 || info->rate > INT32_MAX) {
         ov_clear(handle);
         delete handle;
         return false;
@@ -123,6 +126,8 @@ int64_t vorbis_file_read(VorbisFile& file, SampleFormat delivery, int64_t frames
     int64_t bytes = 0;
     int64_t row = file.channels * audio_format_width(delivery);
     if (!audio_format_byte_count(frames, file.channels, audio_format_width(delivery), bytes)) return 0;
+    // A stated length bounds the reads too, so a stream never gives more than it said.
+    if (file.frames >= 0) frames = std::min(frames, std::max<int64_t>(file.frames - file.position, 0));
     auto* out = static_cast<unsigned char*>(buffer);
     int64_t done = 0;
     while (done < frames) {
@@ -141,6 +146,9 @@ int64_t vorbis_file_read(VorbisFile& file, SampleFormat delivery, int64_t frames
 
 bool vorbis_file_seek(VorbisFile& file, int64_t frame) {
     if (!file.handle || frame < 0 || (file.frames >= 0 && frame > file.frames)) return false;
+    // A stream without frames (all its audio pages cut off) is always at its end, while
+    // the library refuses to seek in it.
+    if (file.frames == 0) return true;
     if (ov_pcm_seek(file.handle, frame) != 0) return false;
     file.position = frame;
     return true;

@@ -37,8 +37,9 @@ inline constexpr int64_t vorbis_file_max_image = INT32_MAX;
 
 // Reads up to `frames` frames into `buffer` as `delivery` (any format: the decoder's
 // floats are converted by audio_format_convert). Returns the frames delivered and writes
-// only those: 0 at the end, on a decoding error, for a format above 6, or when a chained
-// stream reaches a link with another channel count.
+// only those, never reading past `frames` of the stream: 0 at the end, on a decoding
+// error, for a format above 6, or when a chained stream reaches a link with another
+// channel count.
 int64_t vorbis_file_read(VorbisFile& file, SampleFormat delivery, int64_t frames, void* buffer);
 
 // Makes `frame` the next frame read, exactly. False past the end, for a negative frame,

@@ -144,6 +144,144 @@ TEST(AudioStreamRead, WritesOnlyTheFramesDelivered) {
     }
 }
 
+// Every encoding a stream reads, each as a memory image: the 16-bit, float and Wave64
+// forms of the WAV family, 24-bit extensible WAV, FLAC with and without a stated length,
+// and Ogg Vorbis.
+std::vector<Source> encodings() {
+    std::string w64 = temp_path("stream.w64");
+    write_ints(w64, SF_FORMAT_W64 | SF_FORMAT_PCM_16, 2, 44100, pattern_ints(wav_frames * 2));
+    std::string floats = temp_path("floats.wav");
+    write_floats(floats, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, stereo_tones(wav_frames, 44100));
+    // Long enough for several Ogg pages, so that a cut leaves some audio.
+    std::string long_ogg = temp_path("long.ogg");
+    write_floats(long_ogg, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 44100, stereo_tones(100000, 44100));
+    std::vector<Source> sources;
+    for (const std::string& path : {make_wav(), w64, floats, data_path("extensible_24bit.wav"),
+                                    data_path("tone_16bit.flac"), data_path("unknown_length.flac"), make_ogg(),
+                                    long_ogg, data_path("six_channels.ogg")})
+        sources.push_back({path, true, read_bytes(path)});
+    return sources;
+}
+
+constexpr unsigned char canary = 0xaa;
+
+// Reads the stream to its end in blocks of `block` frames into one buffer sized for the
+// frames `expected` plus one block of canary bytes, each read placed after the last; then
+// one more read. Only delivered frames may be written: a library that fills the whole
+// requested span (or an incomplete last frame) at the end shows in the canary, and under
+// AddressSanitizer in the tight heap buffer of the second pass.
+void expect_reads_end_cleanly(int32_t handle, const std::string& name, int64_t row, int64_t block, int64_t expected) {
+    ASSERT_TRUE(audio_stream_seek(handle, 0)) << name;
+    std::vector<unsigned char> buffer(static_cast<size_t>((expected + block) * row), canary);
+    int64_t done = 0;
+    for (int64_t got = 1; got > 0; done += got) {
+        got = audio_stream_read(handle, block, buffer.data() + done * row);
+        ASSERT_LE(done + got, expected) << name;
+    }
+    EXPECT_EQ(done, expected) << name;
+    EXPECT_EQ(audio_stream_read(handle, block, buffer.data() + done * row), 0) << name << ": after the end";
+    for (size_t i = static_cast<size_t>(done * row); i < buffer.size(); ++i)
+        ASSERT_EQ(buffer[i], canary) << name << ": byte " << i << " of frame " << int64_t(i) / row << " past "
+                                     << done << " delivered";
+    // A caller who sized its buffer to the frames left: the last block asks past its end.
+    ASSERT_TRUE(audio_stream_seek(handle, 0)) << name;
+    std::vector<unsigned char> tight(static_cast<size_t>(expected * row));
+    for (int64_t at = 0, got = 1; got > 0; at += got) got = audio_stream_read(handle, block, tight.data() + at * row);
+}
+
+TEST(AudioStreamRead, ReadsAtTheEndWriteOnlyTheFramesDelivered) {
+    PoolScope pool(pool_bytes);
+    for (const Source& source : encodings())
+        for (SampleFormat format : {unsigned_16, unsigned_32, signed_16, signed_32, float_32}) {
+            int32_t handle = open_source(source, format);
+            AudioInfo info = audio_stream_read_info(handle);
+            ASSERT_GT(info.channels, 0) << name_of(source, format);
+            int64_t row = info.channels * audio_format_width(format);
+            // Every frame: the whole-file load's count where the load takes the image (not
+            // Wave64), the stream's own where it states one.
+            int64_t frames = std::max<int64_t>(info.size, 0) / row;
+            AudioWave whole = audio_wave_load_from_memory(format, static_cast<int64_t>(source.image.size()),
+                                                          source.image.data());
+            if (whole.data) frames = whole.size / row;
+            ASSERT_GT(frames, 0) << name_of(source, format);
+            for (int64_t block : {int64_t{1000}, int64_t{7}})
+                expect_reads_end_cleanly(handle, name_of(source, format) + " in blocks of " + std::to_string(block), row,
+                                         block, frames);
+            audio_stream_close(handle);
+        }
+}
+
+// Truncated files: the incomplete last frame (or block) is never delivered, and none of
+// its samples are written.
+TEST(AudioStreamRead, TruncatedFilesWriteNoIncompleteFrame) {
+    PoolScope pool(pool_bytes);
+    for (const Source& source : encodings())
+        for (size_t cut : {size_t{1}, size_t{3}, size_t{5}, size_t{301}})
+            for (SampleFormat format : {unsigned_16, signed_32, float_32}) {
+                std::vector<unsigned char> image = truncated(source.image, cut);
+                std::string name = name_of(source, format) + " cut by " + std::to_string(cut);
+                int32_t handle = audio_stream_open_from_memory(format, static_cast<int64_t>(image.size()), image.data());
+                AudioInfo info = audio_stream_read_info(handle);
+                if (info.channels == 0) {  // the cut took a header the decoder needs
+                    audio_stream_close(handle);
+                    continue;
+                }
+                int64_t row = info.channels * audio_format_width(format);
+                std::vector<unsigned char> all = read_blocks(handle, info, INT32_MAX, 1000);
+                int64_t frames = static_cast<int64_t>(all.size()) / row;
+                expect_reads_end_cleanly(handle, name, row, 999, frames);
+                audio_stream_close(handle);
+            }
+}
+
+// The Ogg Vorbis stream that leaked in libsndfile: refused, and (under LeakSanitizer)
+// refused without a leak, from memory and from a file, one refusal after another.
+TEST(AudioStreamRead, MalformedVorbisIsRefusedWithoutALeak) {
+    std::vector<unsigned char> image = malformed_vorbis();
+    std::string path = temp_path("malformed.ogg");
+    write_file(path, std::string(image.begin(), image.end()));
+    for (int round = 0; round < 2; ++round) {
+        int32_t memory = audio_stream_open_from_memory(float_32, static_cast<int64_t>(image.size()), image.data());
+        int32_t file = audio_stream_open(signed_16, slice_of(path), false);
+        for (int32_t handle : {memory, file}) {
+            AudioInfo info = audio_stream_read_info(handle);
+            EXPECT_EQ(info.channels, 0);
+            EXPECT_EQ(info.size, 0);
+            float buffer[16];
+            EXPECT_EQ(audio_stream_read(handle, 4, buffer), 0);
+            EXPECT_EQ(audio_stream_seek(handle, 0), 0);
+            audio_stream_close(handle);
+        }
+    }
+}
+
+// Leading bytes of other containers never reach a parser: an AIFF header whose image
+// stops after its first 16 bytes (while the size still states the whole file) is refused
+// without a byte past them being read, which AddressSanitizer would report.
+TEST(AudioStreamRead, MemoryOfOtherContainersReachesNoParser) {
+    struct Case {
+        const char* name;
+        int sf_format;
+    } cases[] = {{"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+                 {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+                 {"caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},
+                 {"rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16}};
+    for (const auto& c : cases) {
+        std::string path = temp_path(std::string("other.") + c.name);
+        write_ints(path, c.sf_format, 2, 8000, pattern_ints(200));
+        std::vector<unsigned char> image = read_bytes(path);
+        bool ours = std::string(c.name) == "rf64";
+        int32_t whole = audio_stream_open_from_memory(signed_16, static_cast<int64_t>(image.size()), image.data());
+        EXPECT_EQ(audio_stream_read_info(whole).channels, ours ? 2 : 0) << c.name;
+        audio_stream_close(whole);
+        if (ours) continue;
+        std::vector<unsigned char> head(image.begin(), image.begin() + 16);
+        int32_t cut = audio_stream_open_from_memory(signed_16, static_cast<int64_t>(image.size()), head.data());
+        EXPECT_EQ(audio_stream_read_info(cut).channels, 0) << c.name;
+        audio_stream_close(cut);
+    }
+}
+
 TEST(AudioStreamRead, DescribesOnceAndKeepsTheRecord) {
     std::string path = make_wav();
     int32_t handle = audio_stream_open(signed_32, slice_of(path), false);
@@ -247,7 +385,8 @@ TEST(AudioStreamTable, HandlesThatAreNotOpenMeanNoStream) {
     int32_t closed = audio_stream_open(signed_16, slice_of(path), false);
     audio_stream_close(closed);
     int16_t buffer[8] = {};
-    for (int32_t handle : {audio_stream_none, audio_stream_slots, 1000, INT32_MIN, closed}) {
+    for (int32_t handle : {audio_stream_none, audio_stream_slots, audio_stream_slots + 1, 1000, INT32_MAX, INT32_MIN,
+                           closed}) {
         AudioInfo info = audio_stream_read_info(handle);
         EXPECT_EQ(info.format + info.channels + info.sample_rate + info.size, 0) << handle;
         EXPECT_EQ(audio_stream_read(handle, 4, buffer), 0) << handle;
@@ -258,6 +397,35 @@ TEST(AudioStreamTable, HandlesThatAreNotOpenMeanNoStream) {
     }
     EXPECT_EQ(audio_stream_read(open, 4, buffer), 4);  // untouched by all of that
     audio_stream_close(open);
+}
+
+// With every slot open the first and last handles serve and the ones just outside
+// refuse; once closed, the same handles mean no stream. Run under AddressSanitizer, a
+// check that let 64 through would read past the slot table.
+TEST(AudioStreamTable, BoundaryHandlesAroundAFullTable) {
+    std::string path = make_wav();
+    for (int32_t i = 0; i < audio_stream_slots; ++i) ASSERT_EQ(audio_stream_open(signed_16, slice_of(path), false), i);
+    int16_t buffer[8] = {};
+    for (int32_t handle : {0, audio_stream_slots - 1}) {
+        EXPECT_EQ(audio_stream_read_info(handle).channels, 2) << handle;
+        EXPECT_EQ(audio_stream_read(handle, 2, buffer), 2) << handle;
+        EXPECT_EQ(audio_stream_seek(handle, 1), 1) << handle;
+    }
+    for (int32_t handle : {-1, audio_stream_slots, INT32_MAX, INT32_MIN}) {
+        EXPECT_EQ(audio_stream_read_info(handle).channels, 0) << handle;
+        EXPECT_EQ(audio_stream_read(handle, 2, buffer), 0) << handle;
+        EXPECT_EQ(audio_stream_seek(handle, 0), 0) << handle;
+        audio_stream_close(handle);
+    }
+    for (int32_t i = 0; i < audio_stream_slots; ++i) audio_stream_close(i);
+    for (int32_t handle : {0, audio_stream_slots - 1}) {
+        AudioInfo info = audio_stream_read_info(handle);
+        EXPECT_EQ(info.format + info.channels + info.sample_rate + info.size, 0) << handle;
+        EXPECT_EQ(audio_stream_read(handle, 2, buffer), 0) << handle;
+        EXPECT_EQ(audio_stream_seek(handle, 0), 0) << handle;
+        EXPECT_EQ(audio_stream_write(handle, 2, buffer), 0u) << handle;
+        audio_stream_close(handle);  // a second close does nothing
+    }
 }
 
 TEST(AudioStreamRead, FormatsAboveSixAreRefusedAtEveryRead) {

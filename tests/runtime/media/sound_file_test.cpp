@@ -27,6 +27,35 @@ TEST(SoundFile, OpeningChecksTheContainer) {
     sound_file_close(file);  // closing twice is harmless
 }
 
+// Memory that does not start as a WAV-family file never reaches the library.
+TEST(SoundFile, MemoryNeedsTheContainersOwnMagic) {
+    struct Case {
+        const char* name;
+        int sf_format;
+        AudioContainer container;
+        bool opens;
+    } cases[] = {
+        {"riff", SF_FORMAT_WAV | SF_FORMAT_PCM_16, audio_container_wav, true},
+        {"rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, audio_container_wav, true},
+        {"wave64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, audio_container_wav, true},
+        {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, audio_container_wav, false},
+        {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16, audio_container_wav, false},
+        {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, audio_container_flac, true},
+        {"flac as wav", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, audio_container_wav, false},
+        {"wav as flac", SF_FORMAT_WAV | SF_FORMAT_PCM_16, audio_container_flac, false},
+    };
+    for (const auto& c : cases) {
+        std::string path = temp_path(std::string("image.") + c.name);
+        write_ints(path, c.sf_format, 1, 8000, pattern_ints(50));
+        std::vector<unsigned char> image = read_bytes(path);
+        SoundFile file = {};
+        EXPECT_EQ(sound_file_open_memory(file, static_cast<int64_t>(image.size()), image.data(), c.container), c.opens)
+            << c.name;
+        EXPECT_EQ(file.frames, c.opens ? 50 : 0) << c.name;
+        sound_file_close(file);
+    }
+}
+
 // Reading floats as 16 bits passes through a bounded scratch buffer in pieces; every
 // piece must land in its place.
 TEST(SoundFile, FloatSourcesReadAs16BitAcrossManyScratchBlocks) {

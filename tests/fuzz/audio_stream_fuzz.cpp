@@ -1,0 +1,71 @@
+// Any bytes as an encoded audio stream read from memory. The input starts with a script:
+// the sample format, then eight operations of two bytes (what, and how far), then the
+// image. Reads go into heap buffers of exactly the size asked, so a read that writes past
+// the frames it may deliver shows at once. Every run closes its handle.
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <vector>
+
+#include "runtime/media/audio_stream.h"
+#include "runtime/media/pool.h"
+
+namespace {
+
+constexpr int64_t pool_bytes = 1 << 20;
+constexpr size_t operation_count = 8;
+constexpr size_t script_bytes = 1 + 2 * operation_count;
+// The stream formats (the 8-bit ones are refused at open) and one code that is not a format.
+constexpr SampleFormat formats[] = {unsigned_16, unsigned_32, signed_16, signed_32, float_32, SampleFormat(7)};
+// Reads ask for up to 255 x 64 frames: past the end of every seed.
+constexpr int64_t frames_per_step = 64;
+// A seek argument of this value aims one frame past the end.
+constexpr uint8_t past_the_end = 255;
+
+enum Operation : uint8_t { read_frames, seek_frame, describe_again, operation_kinds };
+
+int64_t delivery_width(SampleFormat format) { return format == unsigned_16 || format == signed_16 ? 2 : 4; }
+
+void read_once(int32_t handle, const AudioInfo& info, SampleFormat format, uint8_t amount) {
+    constexpr unsigned char untouched = 0x5a;
+    int64_t frames = amount * frames_per_step;
+    int64_t row = (info.channels > 0 ? info.channels : 1) * delivery_width(format);
+    std::vector<unsigned char> buffer(static_cast<size_t>(frames * row), untouched);
+    int64_t got = audio_stream_read(handle, frames, buffer.data());
+    if (got < 0 || got > frames || (info.channels == 0 && got != 0)) std::abort();
+    // Past the frames delivered nothing is written, also at the end and for a cut file.
+    for (size_t i = static_cast<size_t>(got * row); i < buffer.size(); ++i)
+        if (buffer[i] != untouched) std::abort();
+}
+
+void seek_once(int32_t handle, const AudioInfo& info, SampleFormat format, uint8_t amount) {
+    int64_t row = info.channels > 0 ? info.channels * delivery_width(format) : 1;
+    int64_t total = info.size / row;
+    int64_t frame = amount == past_the_end ? total + 1 : total * amount / (past_the_end - 1);
+    int32_t done = audio_stream_seek(handle, frame);
+    // A stated length bounds every seek.
+    if (info.size > 0 && amount == past_the_end && done) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static std::vector<unsigned char> pool(pool_bytes);
+    if (size < script_bytes) return 0;
+    audio_set_buffer(pool_bytes, pool.data());
+    SampleFormat format = formats[data[0] % std::size(formats)];
+    const uint8_t* image = data + script_bytes;
+    int32_t handle = audio_stream_open_from_memory(format, static_cast<int64_t>(size - script_bytes), image);
+    if (handle == audio_stream_none) std::abort();
+    AudioInfo info = audio_stream_read_info(handle);
+    if (info.format != format || info.channels < 0 || info.size < 0) std::abort();
+    for (size_t i = 0; i < operation_count; ++i) {
+        uint8_t what = data[1 + 2 * i] % operation_kinds;
+        uint8_t amount = data[2 + 2 * i];
+        if (what == read_frames) read_once(handle, info, format, amount);
+        else if (what == seek_frame) seek_once(handle, info, format, amount);
+        else if (audio_stream_read_info(handle).size != info.size) std::abort();
+    }
+    audio_stream_close(handle);
+    return 0;
+}
