@@ -2,60 +2,26 @@
 // read of 1000 frames there, from the file and from memory, against the target of 5 ms;
 // and the same for WAV and FLAC for comparison.
 #include <benchmark/benchmark.h>
-#include <sndfile.h>
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/runtime/media/audio_bench_fixture.h"
 #include "runtime/media/audio_stream.h"
 
 namespace {
 
-constexpr int stream_rate = 44100;
-constexpr int64_t stream_frames = 600 * int64_t{stream_rate};
+constexpr int stream_seconds = 600;
+constexpr int stream_rate = audio_bench::rate;
+constexpr int64_t stream_frames = int64_t{stream_seconds} * stream_rate;
 constexpr int64_t read_frames = 1000;
 
-const char* const container_names[] = {"wav", "flac", "ogg"};
-const int container_formats[] = {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
-                                 SF_FORMAT_OGG | SF_FORMAT_VORBIS};
-
-// Made once per machine (encoding ten minutes of Vorbis takes a while): a chord with a
-// little noise, written a block at a time.
-std::string fixture(int container) {
-    std::string path = (std::filesystem::temp_directory_path() /
-                        (std::string("wordgen_bench_600s.") + container_names[container])).string();
-    if (std::filesystem::exists(path)) return path;
-    std::string partial = path + ".partial";
-    SF_INFO info = {};
-    info.channels = 2;
-    info.samplerate = stream_rate;
-    info.format = container_formats[container];
-    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
-    if (!file) return path;
-    constexpr int64_t block = 4096;
-    std::vector<float> samples(block * 2);
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> noise(-0.01f, 0.01f);
-    for (int64_t done = 0; done < stream_frames; done += block) {
-        int64_t n = std::min(block, stream_frames - done);
-        for (int64_t i = 0; i < n; ++i) {
-            double t = static_cast<double>(done + i) / stream_rate;
-            samples[static_cast<size_t>(2 * i)] = static_cast<float>(0.3 * std::sin(2 * M_PI * 220 * t)) + noise(random);
-            samples[static_cast<size_t>(2 * i + 1)] = static_cast<float>(0.3 * std::sin(2 * M_PI * 277 * t)) + noise(random);
-        }
-        sf_writef_float(file, samples.data(), n);
-    }
-    sf_close(file);
-    std::filesystem::rename(partial, path);
-    return path;
-}
+using audio_bench::container_names;
 
 std::vector<unsigned char> bytes_of(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -68,7 +34,7 @@ std::vector<unsigned char> bytes_of(const std::string& path) {
 void BM_seek_last_second(benchmark::State& state) {
     int container = static_cast<int>(state.range(0));
     bool from_memory = state.range(1) != 0;
-    std::string path = fixture(container);
+    std::string path = audio_bench::fixture(container, stream_seconds);
     std::vector<unsigned char> image = from_memory ? bytes_of(path) : std::vector<unsigned char>{};
     int32_t handle = from_memory ? audio_stream_open_from_memory(signed_16, static_cast<int64_t>(image.size()), image.data())
                                  : audio_stream_open(signed_16, slice_of(path), false);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/runtime/media/audio_bench_fixture.h"
 #include "runtime/media/audio_wave.h"
 #include "runtime/media/pool.h"
 
@@ -89,38 +90,9 @@ constexpr int load_rate = 44100;
 constexpr int64_t load_frames = 60 * load_rate;
 constexpr int64_t load_pool_bytes = 64 << 20;
 
-const char* const container_names[] = {"wav", "flac", "ogg"};
-const int container_formats[] = {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
-                                 SF_FORMAT_OGG | SF_FORMAT_VORBIS};
+using audio_bench::container_names;
 
-// Made once per machine: a chord with a little noise, so the encoders have work to do.
-std::string fixture(int container) {
-    std::string path = (std::filesystem::temp_directory_path() /
-                        (std::string("wordgen_bench_60s.") + container_names[container])).string();
-    if (std::filesystem::exists(path)) return path;
-    std::vector<float> samples(static_cast<size_t>(load_frames * 2));
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> noise(-0.01f, 0.01f);
-    for (int64_t i = 0; i < load_frames; ++i) {
-        double t = static_cast<double>(i) / load_rate;
-        samples[static_cast<size_t>(2 * i)] = static_cast<float>(0.3 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 331 * t)) + noise(random);
-        samples[static_cast<size_t>(2 * i + 1)] = static_cast<float>(0.3 * std::sin(2 * M_PI * 277 * t) + 0.2 * std::sin(2 * M_PI * 415 * t)) + noise(random);
-    }
-    std::string partial = path + ".partial";
-    SF_INFO info = {};
-    info.channels = 2;
-    info.samplerate = load_rate;
-    info.format = container_formats[container];
-    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
-    if (!file) return path;
-    // In blocks: the Vorbis encoder takes stack in proportion to one write.
-    constexpr int64_t block = 4096;
-    for (int64_t done = 0; done < load_frames; done += block)
-        sf_writef_float(file, samples.data() + done * 2, std::min(block, load_frames - done));
-    sf_close(file);
-    std::filesystem::rename(partial, path);
-    return path;
-}
+std::string fixture(int container) { return audio_bench::fixture(container, load_frames / load_rate); }
 
 std::vector<unsigned char>& load_pool() {
     static std::vector<unsigned char> block(load_pool_bytes);
