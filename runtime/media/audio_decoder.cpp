@@ -1,5 +1,7 @@
 #include "runtime/media/audio_decoder.h"
 
+#include "runtime/system/temporary.h"
+
 namespace {
 
 bool is_delivery(SampleFormat format) {
@@ -26,10 +28,13 @@ SampleFormat audio_decoder_delivery_format(SampleFormat format, AudioContainer c
     return wide ? signed_32 : signed_16;
 }
 
-bool audio_decoder_open(AudioDecoder& decoder, const char* path, AudioContainer container) {
+bool audio_decoder_open(AudioDecoder& decoder, Slice path, AudioContainer container) {
     decoder = {};
-    bool opened = container == audio_container_ogg ? vorbis_file_open(decoder.vorbis, path)
-                                                   : sound_file_open(decoder.sound, path, container);
+    // libsndfile opens the file itself and needs a terminated path; the Vorbis binding
+    // reads through the runtime's file service, which takes the path as it is.
+    bool opened = container == audio_container_ogg
+                      ? vorbis_file_open(decoder.vorbis, path)
+                      : append_character(path) && sound_file_open(decoder.sound, path.data, container);
     return adopt(decoder, opened, container);
 }
 

@@ -11,6 +11,7 @@
 #include "runtime/media/audio_format.h"
 #include "runtime/media/sound_file.h"
 #include "runtime/media/vorbis_file.h"
+#include "runtime/text/slice.h"
 
 // One open decoder. Both bindings keep pointers into their record when reading from
 // memory, so it must stay where it is until audio_decoder_close.
@@ -30,10 +31,9 @@ struct AudioDecoder {
 [[nodiscard]] SampleFormat audio_decoder_delivery_format(SampleFormat format,
                                                          AudioContainer container);
 
-// Opens `path` (terminated) as `container`. False, with the record closed, when the file
-// cannot be opened or holds something else.
-[[nodiscard]] bool audio_decoder_open(AudioDecoder& decoder, const char* path,
-                                      AudioContainer container);
+// Opens the file at `path` as `container`. False, with the record closed, when the file
+// cannot be opened or holds something else, or the path is too long for the temporary ring.
+[[nodiscard]] bool audio_decoder_open(AudioDecoder& decoder, Slice path, AudioContainer container);
 
 // As audio_decoder_open over `size` bytes at `data`, which must stay valid until
 // closing. Also false for null data, a negative size, leading bytes other than the

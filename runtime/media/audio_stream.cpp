@@ -65,8 +65,7 @@ int32_t record(SampleFormat format, const char* source, int64_t size, bool from_
 bool open_reader(AudioStreamSlot& slot) {
     if (!slot.from_file)
         return audio_decoder_open_memory(slot.reader, slot.source_size, slot.source, slot.container);
-    Slice path = {slot.source, slot.source_size};
-    return append_character(path) && audio_decoder_open(slot.reader, path.data, slot.container);
+    return audio_decoder_open(slot.reader, Slice{slot.source, slot.source_size}, slot.container);
 }
 
 AudioInfo describe(const AudioStreamSlot& slot) {

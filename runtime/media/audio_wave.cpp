@@ -98,7 +98,7 @@ AudioWave audio_wave_load(SampleFormat format, Slice path) {
     if (!audio_container_for_load(path, container) || format >= sample_format_count)
         return failed_wave(format, false);
     AudioDecoder decoder = {};
-    bool opened = append_character(path) && audio_decoder_open(decoder, path.data, container);
+    bool opened = audio_decoder_open(decoder, path, container);
     return load_opened(decoder, opened, format, container);
 }
 

@@ -1,10 +1,11 @@
 #include "runtime/media/vorbis_file.h"
 
-// The header's static callback tables go unused: memory is read through our own.
+// The header's static callback tables go unused: every source is read through our own.
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -16,19 +17,80 @@ constexpr int64_t pull_frames = 4096;
 // Floats interleaved at a time before an integer delivery is converted: 64 KiB of stack.
 constexpr int64_t staging_floats = 16 * 1024;
 
-size_t memory_read(void* destination, size_t size, size_t count, void* user) {
+// Bytes searched at a time for page captures by the stream check.
+constexpr int64_t scan_piece = 16 * 1024;
+// A page header's bytes up to the end of its serial number ("OggS", version, flags,
+// granule position, serial).
+constexpr int64_t serial_end = 18;
+constexpr int64_t serial_offset = 14;
+constexpr unsigned char capture[] = {'O', 'g', 'g', 'S', 0};  // with stream structure version 0
+
+// The source callbacks: the caller's bytes, or a file through the runtime's file service.
+int64_t source_read(VorbisFile& file, int64_t count, void* destination) {
+    if (!file.file) return encoded_bytes_read(file.memory, count, destination);
+    if (count <= 0) return 0;
+    auto got = static_cast<int64_t>(file_read(file.file, static_cast<uint64_t>(count), destination));
+    file.file_position += got;
+    return got;
+}
+
+bool source_seek(VorbisFile& file, int64_t offset, int whence) {
+    if (!file.file) return encoded_bytes_seek(file.memory, offset, whence) >= 0;
+    int64_t base = whence == SEEK_CUR ? file.file_position : whence == SEEK_END ? file_size(file.file) : 0;
+    if (base < 0 || offset < -base || (offset > 0 && offset > INT64_MAX - base)) return false;
+    if (!file_seek(file.file, base + offset)) return false;
+    file.file_position = base + offset;
+    return true;
+}
+
+size_t library_read(void* destination, size_t size, size_t count, void* user) {
     if (size == 0 || count > static_cast<size_t>(INT64_MAX) / size) return 0;
-    int64_t wanted = static_cast<int64_t>(size * count);
-    return static_cast<size_t>(encoded_bytes_read(*static_cast<EncodedBytes*>(user), wanted, destination)) / size;
+    int64_t got = source_read(*static_cast<VorbisFile*>(user), static_cast<int64_t>(size * count), destination);
+    return static_cast<size_t>(got) / size;
 }
 
-int memory_seek(void* user, ogg_int64_t offset, int whence) {
-    return encoded_bytes_seek(*static_cast<EncodedBytes*>(user), offset, whence) < 0 ? -1 : 0;
+int library_seek(void* user, ogg_int64_t offset, int whence) {
+    return source_seek(*static_cast<VorbisFile*>(user), offset, whence) ? 0 : -1;
 }
 
-long memory_tell(void* user) {
-    int64_t position = static_cast<EncodedBytes*>(user)->position;
+long library_tell(void* user) {
+    auto& file = *static_cast<VorbisFile*>(user);
+    int64_t position = file.file ? file.file_position : file.memory.position;
     return position <= LONG_MAX ? static_cast<long>(position) : -1;
+}
+
+// True when every page capture in the source names the same logical stream. The
+// library's search for the links of a chained (or multiplexed) stream leaks what it
+// took when a later link's headers are malformed, so only single streams reach it.
+// Captures are checked wherever they lie, also inside page bodies where the library
+// could resynchronise after a damaged page; a capture that merely looks like one costs
+// a refusal with odds of 2^-40 per byte. Leaves the source at its start.
+bool holds_one_stream(VorbisFile& file) {
+    unsigned char window[scan_piece + serial_end];
+    int64_t kept = 0;
+    bool seen = false;
+    uint32_t first = 0;
+    if (!source_seek(file, 0, SEEK_SET)) return false;
+    for (;;) {
+        int64_t got = source_read(file, scan_piece, window + kept);
+        int64_t end = kept + got;
+        for (int64_t i = 0; i + serial_end <= end; ++i) {
+            const void* at = std::memchr(window + i, capture[0], static_cast<size_t>(end - serial_end + 1 - i));
+            if (!at) break;
+            i = static_cast<const unsigned char*>(at) - window;
+            if (std::memcmp(window + i, capture, sizeof capture) != 0) continue;
+            uint32_t serial = 0;
+            std::memcpy(&serial, window + i + serial_offset, sizeof serial);
+            if (seen && serial != first) return false;
+            seen = true;
+            first = serial;
+        }
+        if (got <= 0) break;
+        // The last bytes may start a capture whose serial comes with the next piece.
+        kept = std::min(end, serial_end - 1);
+        std::memmove(window, window + end - kept, static_cast<size_t>(kept));
+    }
+    return source_seek(file, 0, SEEK_SET);
 }
 
 int32_t link_channels(OggVorbis_File* handle, int link) {
@@ -100,25 +162,33 @@ void store(float* const* channels, int32_t count, int64_t frames, SampleFormat d
 
 }  // namespace
 
-bool vorbis_file_open(VorbisFile& file, const char* path) {
+namespace {
+
+// Opens the decoder over the source already set in `file`; on failure the source is
+// closed and the record cleared.
+bool open_source(VorbisFile& file) {
+    // No close callback: the caller's bytes are not ours, and a file is closed here.
+    static const ov_callbacks io = {library_read, library_seek, nullptr, library_tell};
+    OggVorbis_File* handle = holds_one_stream(file) ? new (std::nothrow) OggVorbis_File{} : nullptr;
+    if (handle && adopt(file, handle, ov_open_callbacks(&file, handle, nullptr, 0, io))) return true;
+    if (file.file) (void)file_close(file.file);
     file = {};
-    if (!path) return false;
-    auto* handle = new (std::nothrow) OggVorbis_File{};
-    if (!handle) return false;
-    return adopt(file, handle, ov_fopen(path, handle));
+    return false;
+}
+
+}  // namespace
+
+bool vorbis_file_open(VorbisFile& file, Slice path) {
+    file = {};
+    file.file = file_open(path, file_mode_read);
+    return !file_failed(file.file) && open_source(file);
 }
 
 bool vorbis_file_open_memory(VorbisFile& file, int64_t size, const void* data) {
     file = {};
     if (!data || size < 0 || size > vorbis_file_max_image) return false;
-    auto* handle = new (std::nothrow) OggVorbis_File{};
-    if (!handle) return false;
     file.memory = {static_cast<const unsigned char*>(data), size, 0};
-    // No close callback: the bytes are the caller's.
-    static const ov_callbacks memory_io = {memory_read, memory_seek, nullptr, memory_tell};
-    if (adopt(file, handle, ov_open_callbacks(&file.memory, handle, nullptr, 0, memory_io))) return true;
-    file = {};
-    return false;
+    return open_source(file);
 }
 
 int64_t vorbis_file_read(VorbisFile& file, SampleFormat delivery, int64_t frames, void* buffer) {
@@ -159,5 +229,6 @@ void vorbis_file_close(VorbisFile& file) {
         ov_clear(file.handle);
         delete file.handle;
     }
+    if (file.file) (void)file_close(file.file);
     file = {};
 }

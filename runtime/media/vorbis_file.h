@@ -1,13 +1,16 @@
 // The audio services' one door to libvorbisfile, the reference Ogg Vorbis decoder:
-// reading from a path or over caller memory (read in place, never copied), in floats or
-// converted, and exact seeks. State: the library's decoder state of each open
-// VorbisFile, on the standard heap until vorbis_file_close.
+// reading a single (unchained) stream from a file, through the runtime's file service,
+// or over caller memory (read in place, never copied), in floats or converted, and exact
+// seeks. State: the library's decoder state of each open VorbisFile, on the standard
+// heap, and its file handle, until vorbis_file_close.
 #pragma once
 
 #include <cstdint>
 
 #include "runtime/media/audio_format.h"
 #include "runtime/media/encoded_bytes.h"
+#include "runtime/system/file.h"
+#include "runtime/text/slice.h"
 
 // The library's decoder record, named here without its header so that only this module sees it.
 struct OggVorbis_File;
@@ -16,7 +19,9 @@ struct OggVorbis_File;
 // the record must stay where it is until vorbis_file_close.
 struct VorbisFile {
     OggVorbis_File* handle;  // null when nothing is open
-    EncodedBytes memory;
+    EncodedBytes memory;     // the source when reading from memory
+    File* file;              // the source when reading a file
+    int64_t file_position;   // the file's read position, which the library asks for
     int64_t position;        // the next frame a read delivers
     int32_t channels;
     int32_t sample_rate;
@@ -27,9 +32,10 @@ struct VorbisFile {
 // larger image is refused rather than silently truncated.
 inline constexpr int64_t vorbis_file_max_image = INT32_MAX;
 
-// Opens `path` (terminated). False, with the record closed and nothing left on the heap,
-// when the file cannot be opened or is not Ogg Vorbis.
-[[nodiscard]] bool vorbis_file_open(VorbisFile& file, const char* path);
+// Opens the file at `path`. False, with the record closed and nothing left on the heap,
+// when the file cannot be opened, is not Ogg Vorbis, or holds pages of more than one
+// logical stream (a chained or multiplexed stream).
+[[nodiscard]] bool vorbis_file_open(VorbisFile& file, Slice path);
 
 // As vorbis_file_open over `size` bytes at `data`, which must stay valid until closing.
 // Also false for null data, a negative size or one above vorbis_file_max_image.

@@ -24,12 +24,12 @@ constexpr uint8_t past_the_end = 255;
 
 enum Operation : uint8_t { read_frames, seek_frame, describe_again, operation_kinds };
 
-int64_t delivery_width(SampleFormat format) { return format == unsigned_16 || format == signed_16 ? 2 : 4; }
-
 void read_once(int32_t handle, const AudioInfo& info, SampleFormat format, uint8_t amount) {
     constexpr unsigned char untouched = 0x5a;
     int64_t frames = amount * frames_per_step;
-    int64_t row = (info.channels > 0 ? info.channels : 1) * delivery_width(format);
+    // The buffer a stream format needs: its own width (2 for codes above 6, whose reads
+    // are refused).
+    int64_t row = (info.channels > 0 ? info.channels : 1) * audio_format_width(format);
     std::vector<unsigned char> buffer(static_cast<size_t>(frames * row), untouched);
     int64_t got = audio_stream_read(handle, frames, buffer.data());
     if (got < 0 || got > frames || (info.channels == 0 && got != 0)) std::abort();
@@ -39,7 +39,7 @@ void read_once(int32_t handle, const AudioInfo& info, SampleFormat format, uint8
 }
 
 void seek_once(int32_t handle, const AudioInfo& info, SampleFormat format, uint8_t amount) {
-    int64_t row = info.channels > 0 ? info.channels * delivery_width(format) : 1;
+    int64_t row = info.channels > 0 ? info.channels * audio_format_width(format) : 1;
     int64_t total = info.size / row;
     int64_t frame = amount == past_the_end ? total + 1 : total * amount / (past_the_end - 1);
     int32_t done = audio_stream_seek(handle, frame);
