@@ -119,8 +119,9 @@ bool adopt(VorbisFile& file, OggVorbis_File* handle, int result) {
         delete handle;
         return false;
     }
-    // Opening a chained stream leaves the library at the start of its second link, so
-    // reads would skip the first: such a stream is taken back to its first frame.
+    // Opening a stream of several links leaves the library at the start of the second
+    // (the stream check keeps such streams out; this holds should one pass): reads would
+    // skip the first, so the stream is taken back to its first frame.
     bool at_start = !ov_seekable(handle) || ov_pcm_tell(handle) == 0 || ov_pcm_seek(handle, 0) == 0;
     vorbis_info* info = ov_info(handle, 0);
     if (!at_start || !info || info->channels <= 0 || info->rate <= 0 || info->rate > INT32_MAX) {
@@ -159,10 +160,6 @@ void store(float* const* channels, int32_t count, int64_t frames, SampleFormat d
         std::memcpy(out + first * row, staged, static_cast<size_t>(n * row));
     }
 }
-
-}  // namespace
-
-namespace {
 
 // Opens the decoder over the source already set in `file`; on failure the source is
 // closed and the record cleared.
