@@ -1,6 +1,5 @@
 // The command line, run as a subprocess: exit status, standard output, the output file.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,25 +167,6 @@ TEST(RunTest, StandardOutputThatCannotBeWritten) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
-// Runs wordgen with `arguments` and its standard output on /dev/full, where every write
-// fails once it reaches the device; the exit status, or -1 when it did not exit.
-int status_on_full_stdout(const std::vector<std::string>& arguments) {
-    pid_t child = fork();
-    if (child == 0) {
-        int full = open("/dev/full", O_WRONLY);
-        if (full < 0 || dup2(full, 1) < 0) _exit(127);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(WORDGEN_BINARY));
-        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(WORDGEN_BINARY, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Output small enough to wait in the buffers fails only at the final flush of standard
 // output: that flush's result alone decides the status. Each case one step from another:
 // no words (the header is all), the report, a word too long after the header, and words
@@ -202,7 +182,7 @@ TEST(RunTest, AFailedFinalFlushOfStandardOutputFails) {
         {"-r", "1", "-w", "10", "-o", path},
     };
     for (const std::vector<std::string>& arguments : cases) {
-        EXPECT_EQ(status_on_full_stdout(arguments), 1) << testing::PrintToString(arguments);
+        EXPECT_EQ(run_wordgen_status(arguments, "/dev/full"), 1) << testing::PrintToString(arguments);
     }
     // The words still went to their file.
     EXPECT_EQ(read_file(path), seed_one_words);
