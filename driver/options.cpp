@@ -2,8 +2,6 @@
 
 namespace {
 
-constexpr int64_t decimal_base = 10;
-
 bool is_option(Slice argument) { return argument.length >= 2 && argument.data[0] == '-'; }
 
 // The argument at `index`, or null past the end.

@@ -1,4 +1,5 @@
-// Option scanning: the command line read into a RunOptions record. No state.
+// Option scanning: the command line read into a RunOptions record, with the decimal
+// reading of option values. No state.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,9 @@ struct RunOptions {
 inline constexpr int64_t default_word_count = 64;
 inline constexpr int64_t default_min_syllables = 1;
 inline constexpr int64_t default_max_syllables = 5;
+
+// Option values are read, and the run's numbers shown, in base 10.
+inline constexpr int64_t decimal_base = 10;
 
 // Decimal with an optional leading '-', read up to the first non-digit; wraps on
 // overflow. Anything unreadable gives 0.

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
+#include "driver/options.h"
 #include "runtime/text/format.h"
 #include "runtime/text/print.h"
 
 namespace {
 
-constexpr int16_t decimal_base = 10;
 // Wide enough for any 64-bit number, so no digit is dropped; no padding is asked for.
 constexpr int16_t full_width = 64;
 
@@ -45,3 +45,5 @@ void report_path_failure(Slice message, Slice path) {
     print(path);
     std::putchar('\n');
 }
+
+void report_word_too_long() { print(slice_literal("word too long for memory\n")); }

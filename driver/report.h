@@ -19,3 +19,7 @@ void report_pause();
 
 // `message` (such as "could not open file: "), the path and a line feed.
 void report_path_failure(Slice message, Slice path);
+
+// "word too long for memory" and a line feed: a word, or the arena's first block, could
+// not be held.
+void report_word_too_long();

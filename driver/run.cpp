@@ -1,15 +1,17 @@
 #include "driver/run.h"
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
 
-#include "synthesis/arena.h"
 #include "driver/options.h"
 #include "runtime/system/file.h"
 #include "runtime/system/system.h"
 #include "runtime/text/print.h"
+#include "synthesis/arena.h"
 #include "synthesis/random.h"
 #include "synthesis/word.h"
 
@@ -128,8 +130,6 @@ void sink_put_line(Slice word) {
     sink.used += word.length + 1;
 }
 
-enum class WordsResult { written, sink_failed, word_too_long };
-
 // Words are made a batch at a time and wait in the arena until the batch goes to the sink:
 // by then the stores that made them have long completed, so copying them out never waits
 // on those stores. A batch ends early once it fills half the block or a long word borrows
@@ -151,20 +151,20 @@ void batch_flush() {
     arena_release_word();
 }
 
-WordsResult generate_words(const RunOptions& options) {
-    for (int64_t left = options.word_count; left > 0 && !sink.failed;) {
+// Makes the words and hands them to the sink, stopping at the first word that memory
+// cannot hold or the first failed write. False when a word could not be held; a failed
+// write shows in the sink's own flag, so both can be reported.
+bool generate_words(const RunOptions& options) {
+    bool held = true;
+    for (int64_t left = options.word_count; left > 0 && held && !sink.failed;) {
         int64_t wanted = std::min(left, batch_words);
         batch.count = make_words(options.min_syllables, options.max_syllables, batch.words, wanted, batch_bytes);
         left -= batch.count;
-        bool too_long = concat_arena.exhausted;
+        held = !concat_arena.exhausted;
         batch_flush();
-        if (too_long) {
-            sink_flush();
-            return WordsResult::word_too_long;
-        }
     }
     sink_flush();
-    return sink.failed ? WordsResult::sink_failed : WordsResult::written;
+    return held;
 }
 
 void reset_run_state() {
@@ -176,7 +176,9 @@ void reset_run_state() {
     sink.tallied = false;
 }
 
-// Steps 7 and 8 of a run: the words, to standard output or the output file.
+// The words, to standard output or the output file. Every failure met on the way gets
+// its own line, so one cannot hide another; a failed standard output has no line of its
+// own, since the line could not be shown, and shows in the status only.
 int write_words(const RunOptions& options) {
     sink.tallied = options.show_frequencies;
     bool to_file = options.output_path.length > 0;
@@ -187,18 +189,20 @@ int write_words(const RunOptions& options) {
             return exit_failure;
         }
     }
-    WordsResult result = generate_words(options);
-    if (to_file && file_close(sink.file) != 0) result = WordsResult::sink_failed;
+    bool held = generate_words(options);
+    // Closing flushes the file's last bytes: a failure then is a failed write like any other.
+    if (to_file && file_close(sink.file) != 0) sink.failed = true;
     sink.file = nullptr;
-    if (result == WordsResult::word_too_long) {
-        print(slice_literal("word too long for memory\n"));
-        return exit_failure;
-    }
-    if (result == WordsResult::sink_failed) {
+    int status = exit_success;
+    if (sink.failed) {
         if (to_file) report_path_failure(slice_literal("could not write file: "), options.output_path);
-        return exit_failure;
+        status = exit_failure;
     }
-    return exit_success;
+    if (!held) {
+        report_word_too_long();
+        status = exit_failure;
+    }
+    return status;
 }
 
 int finish(int status) {
@@ -213,7 +217,7 @@ int finish(int status) {
 int run(SliceArray arguments) {
     reset_run_state();
     if (!arena_open()) {
-        print(slice_literal("word too long for memory\n"));
+        report_word_too_long();
         return finish(exit_failure);
     }
     int64_t clock_seed = system_time();

@@ -1,6 +1,7 @@
 // The run: options, seeding, the generation loop, the output destination and the report.
 // State: letter_tallies, the counts of the letters a to z produced by the current run
-// (kept only when the run reports them).
+// (kept only when the run reports them), the batch of words waiting in the arena, and
+// the block buffer through which they leave with its sticky write failure.
 #pragma once
 
 #include <cstdint>

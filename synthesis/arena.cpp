@@ -56,15 +56,9 @@ bool arena_grow(int64_t size) {
 }
 
 Slice arena_copy(Slice text) {
-    ConcatArena& arena = concat_arena;
-    int64_t offset = (arena.position + arena_alignment - 1) & ~(arena_alignment - 1);
-    if (text.length > arena.capacity - offset) {
-        if (!arena_grow(text.length)) return Slice{nullptr, 0};
-        offset = 0;
-    }
-    char* out = arena.base + offset;
+    char* out = arena_take(text.length);
+    if (!out) return Slice{nullptr, 0};
     std::memcpy(out, text.data, static_cast<size_t>(text.length));
-    arena.position = offset + text.length;
-    arena.last = out;
+    concat_arena.last = out;
     return Slice{out, text.length};
 }

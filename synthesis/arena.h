@@ -1,6 +1,7 @@
 // The concatenation arena: the run's bump block in which word assembly joins pieces.
 // State: concat_arena. One 64 KiB block serves the run; a word that outgrows it borrows
-// further blocks, and all of a word's space is given back once the word is written.
+// further blocks, and the space of the words made so far is given back when their user
+// releases it (the run does so once each batch of words is written).
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,12 @@
 #include "runtime/text/slice.h"
 
 // The run's block: 64 KiB holds about 1,300 default words' joins, and far more since
-// each word's space is given back after it is written.
+// the space is given back after each batch of words is written.
 inline constexpr int64_t arena_block_size = 65536;
 // Joins start at offsets that are multiples of this.
 inline constexpr int64_t arena_alignment = 8;
-// Most bytes of extra blocks one word may borrow: about 8,700 syllables' worth of joins.
+// Most bytes of extra blocks one word may borrow: about 10,800 syllables' worth of joins
+// (each join copies the word so far, so the cost grows with the square of the length).
 inline constexpr int64_t arena_word_limit = int64_t{256} << 20;
 // Every block has this many spare bytes past its capacity, so a short piece that lies in
 // the block can be moved as whole 16-byte lanes without reading or writing past it.
@@ -44,7 +46,9 @@ void arena_close();
 // Gives back the blocks a long word borrowed and returns to the run's block.
 void arena_release_extra();
 
-// Gives back the space of the word just written: the next join starts the block again.
+// Gives back the space of every word made since the last release, with any blocks they
+// borrowed: the next join starts the run's block again. Words made before it must no
+// longer be read.
 inline void arena_release_word() {
     if (concat_arena.extra_count != 0) [[unlikely]] arena_release_extra();
     concat_arena.position = 0;
@@ -54,6 +58,20 @@ inline void arena_release_word() {
 // Moves joins to a fresh block of at least `size` bytes. False (and `exhausted` set)
 // when the word would borrow more than arena_word_limit or the heap refuses.
 [[nodiscard]] bool arena_grow(int64_t size);
+
+// Room for `size` bytes at the next aligned offset, in a fresh block when the current
+// one cannot hold them, with the position moved past it. Null (and `exhausted` set) when
+// no block can hold them.
+[[gnu::always_inline]] inline char* arena_take(int64_t size) {
+    ConcatArena& arena = concat_arena;
+    int64_t offset = (arena.position + arena_alignment - 1) & ~(arena_alignment - 1);
+    if (size > arena.capacity - offset) [[unlikely]] {
+        if (!arena_grow(size)) return nullptr;
+        offset = 0;
+    }
+    arena.position = offset + size;
+    return arena.base + offset;
+}
 
 // Copies `text` to the next aligned offset; as concat with an empty second piece would,
 // if it copied. The empty Slice once the arena is exhausted.
@@ -90,18 +108,13 @@ inline bool arena_in_block(const char* p) {
 [[gnu::always_inline]] inline Slice concat(Slice first, Slice second) {
     if (second.length == 0) return first;
     if (first.length == 0) return second;
-    ConcatArena& arena = concat_arena;
     int64_t size = first.length + second.length;
-    int64_t offset = (arena.position + arena_alignment - 1) & ~(arena_alignment - 1);
-    if (size > arena.capacity - offset) [[unlikely]] {
-        if (!arena_grow(size)) return Slice{nullptr, 0};
-        offset = 0;
-    }
-    char* out = arena.base + offset;
-    const char* last = arena.last;
+    char* out = arena_take(size);
+    if (!out) [[unlikely]] return Slice{nullptr, 0};
+    // Read after the taking: a fresh block holds no latest copy yet.
+    const char* last = concat_arena.last;
     arena_put(out, first, last);
     arena_put(out + first.length, second, last);
-    arena.position = offset + size;
-    arena.last = out;
+    concat_arena.last = out;
     return Slice{out, size};
 }

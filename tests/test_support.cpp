@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,16 @@ void write_all(int fd, const std::string& bytes) {
     }
 }
 
+// In a child process: becomes wordgen with `arguments`, or exits with 127.
+[[noreturn]] void exec_wordgen(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(WORDGEN_BINARY));
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(WORDGEN_BINARY, argv.data());
+    _exit(127);
+}
+
 }  // namespace
 
 ProcessResult run_wordgen(const std::vector<std::string>& arguments, const std::string& input) {
@@ -39,12 +50,7 @@ ProcessResult run_wordgen(const std::vector<std::string>& arguments, const std::
         dup2(in_pipe[0], 0);
         dup2(out_pipe[1], 1);
         close(in_pipe[0]), close(in_pipe[1]), close(out_pipe[0]), close(out_pipe[1]);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(WORDGEN_BINARY));
-        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(WORDGEN_BINARY, argv.data());
-        _exit(127);
+        exec_wordgen(arguments);
     }
     close(in_pipe[0]);
     close(out_pipe[1]);
@@ -62,6 +68,19 @@ ProcessResult run_wordgen(const std::vector<std::string>& arguments, const std::
     int status = 0;
     waitpid(child, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+int run_wordgen_status(const std::vector<std::string>& arguments, const std::string& stdout_path) {
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        int out = open(stdout_path.c_str(), O_WRONLY);
+        if (out < 0 || dup2(out, 1) < 0) _exit(127);
+        exec_wordgen(arguments);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TemporaryFolder::TemporaryFolder() {

@@ -30,6 +30,10 @@ struct ProcessResult {
 // (closed after it), and collects its standard output and exit status.
 ProcessResult run_wordgen(const std::vector<std::string>& arguments, const std::string& input = "");
 
+// Runs wordgen with `arguments` and its standard output on the existing file at
+// `stdout_path` (such as /dev/full); its exit status, or -1 when it did not exit normally.
+int run_wordgen_status(const std::vector<std::string>& arguments, const std::string& stdout_path);
+
 // A fresh empty folder under the system's temporary folder, removed by the destructor.
 struct TemporaryFolder {
     std::string path;

@@ -167,6 +167,57 @@ TEST(RunTest, StandardOutputThatCannotBeWritten) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
+// Output small enough to wait in the buffers fails only at the final flush of standard
+// output: that flush's result alone decides the status. Each case one step from another:
+// no words (the header is all), the report, a word too long after the header, and words
+// to a good file while standard output fails.
+TEST(RunTest, AFailedFinalFlushOfStandardOutputFails) {
+    TemporaryFolder folder;
+    std::string path = folder.file("words.txt");
+    const std::vector<std::string> cases[] = {
+        {"-r", "5", "-w", "1"},
+        {"-r", "5", "-w", "0"},
+        {"-r", "5", "-w", "1", "-f"},
+        {"-r", "3", "-w", "2", "-s", "1", "20000"},
+        {"-r", "1", "-w", "10", "-o", path},
+    };
+    for (const std::vector<std::string>& arguments : cases) {
+        EXPECT_EQ(run_wordgen_status(arguments, "/dev/full"), 1) << testing::PrintToString(arguments);
+    }
+    // The words still went to their file.
+    EXPECT_EQ(read_file(path), seed_one_words);
+}
+
+// Every failure of the words' part gets its own line, in the order written here, and the
+// status 1. A word that fits the file's buffer fails only when the close flushes it; a
+// failed write must still show when a word too long for memory follows it.
+TEST(RunTest, EachFailureOfTheWordsGetsItsOwnLine) {
+    const std::string cannot_write = "could not write file: /dev/full\n";
+    const std::string too_long = "word too long for memory\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string after_header;
+        int status;
+    };
+    const Case cases[] = {
+        // Only the close sees the device full.
+        {{"-r", "5", "-w", "1", "-o", "/dev/full"}, cannot_write, 1},
+        // Nothing to write: an empty file is no failure.
+        {{"-r", "5", "-w", "0", "-o", "/dev/full"}, "", 0},
+        {{"-r", "5", "-w", "0", "-o", "/dev/full", "-f"}, report("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"), 0},
+        // The first word (10,481 letters) fails to write, the second cannot be held.
+        {{"-r", "3", "-w", "2", "-s", "1", "20000", "-o", "/dev/full"}, cannot_write + too_long, 1},
+        // The first word (80 letters) waits in the buffer, the second cannot be held, the close fails.
+        {{"-r", "582", "-w", "2", "-s", "1", "12000", "-o", "/dev/full"}, cannot_write + too_long, 1},
+    };
+    for (const Case& c : cases) {
+        ProcessResult result = run_wordgen(c.arguments);
+        std::string count = c.arguments[3];
+        EXPECT_EQ(result.status, c.status) << testing::PrintToString(c.arguments);
+        EXPECT_EQ(result.output, header(count, c.arguments[1]) + c.after_header) << testing::PrintToString(c.arguments);
+    }
+}
+
 TEST(RunTest, HugeWordsWorkInBoundedMemoryOrStop) {
     ProcessResult big = run_wordgen({"-r", "2", "-w", "2", "-s", "3000", "3000"});
     EXPECT_EQ(big.status, 0);

@@ -84,6 +84,64 @@ TEST_F(ArenaTest, AWordBeyondTheLimitExhaustsTheArena) {
     EXPECT_EQ(arena_copy(Slice{big.data(), 70000}).length, 0);
 }
 
+// Joins and copies take their room by one rule: the next aligned offset, a fresh block
+// when the current one cannot hold them, nothing once the word would pass the limit.
+// Each case runs through both, and then a join reads the result as the latest copy.
+TEST_F(ArenaTest, JoinsAndCopiesTakeRoomAlike) {
+    std::string pieces(300, 'k');
+    for (size_t i = 0; i < pieces.size(); ++i) pieces[i] = static_cast<char>('a' + i % 23);
+    using Take = Slice (*)(Slice);
+    struct Way {
+        const char* name;
+        Take take;
+    };
+    const Way ways[] = {
+        {"concat", [](Slice s) { return concat(Slice{s.data, 1}, Slice{s.data + 1, s.length - 1}); }},
+        {"arena_copy", arena_copy},
+    };
+    struct Case {
+        int64_t position;        // where the block stands before
+        int64_t length;          // bytes taken
+        int64_t expected_offset; // in the block the result lands in
+        bool fresh_block;
+    };
+    const Case cases[] = {
+        {0, 5, 0, false},
+        {1, 5, 8, false},
+        {arena_block_size - 16, 16, arena_block_size - 16, false},
+        {arena_block_size - 15, 15, 0, true},  // aligned up, only 8 bytes are left
+        {arena_block_size - 7, 3, 0, true},
+        {arena_block_size - 200, 250, 0, true},
+    };
+    for (const Way& way : ways) {
+        for (const Case& c : cases) {
+            arena_release_word();
+            concat_arena.position = c.position;
+            Slice source{pieces.data() + 7, c.length};
+            Slice taken = way.take(source);
+            std::string where = std::string(way.name) + " at " + std::to_string(c.position);
+            ASSERT_EQ(text(taken), text(source)) << where;
+            EXPECT_EQ(concat_arena.extra_count, c.fresh_block ? 1 : 0) << where;
+            EXPECT_EQ(taken.data, concat_arena.base + c.expected_offset) << where;
+            EXPECT_EQ(concat_arena.position, c.expected_offset + c.length) << where;
+            EXPECT_FALSE(concat_arena.exhausted) << where;
+            Slice next = concat(taken, slice_literal("xy"));
+            EXPECT_EQ(text(next), text(source) + "xy") << where;
+        }
+        // Past the limit: refused, the arena exhausted, its position unchanged.
+        arena_release_word();
+        concat_arena.extra_bytes = arena_word_limit - 100;
+        concat_arena.position = arena_block_size - 50;
+        Slice refused = way.take(Slice{pieces.data(), 200});
+        EXPECT_EQ(refused.data, nullptr) << way.name;
+        EXPECT_EQ(refused.length, 0) << way.name;
+        EXPECT_TRUE(concat_arena.exhausted) << way.name;
+        EXPECT_EQ(concat_arena.position, arena_block_size - 50) << way.name;
+        arena_close();
+        ASSERT_TRUE(arena_open());
+    }
+}
+
 TEST_F(ArenaTest, CopyTakesTheNextAlignedOffset) {
     concat_arena.position = 9;
     Slice copy = arena_copy(slice_literal("y"));
