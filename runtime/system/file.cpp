@@ -30,12 +30,17 @@ File* open_apart(const char* mode, Slice path, File* other) {
 }  // namespace
 
 File* file_open(Slice path, int64_t mode) {
-    // The path is converted before the mode is looked at, for every code.
-    const char16_t* wide_path = to_wide_cstr(path);
     const char* mode_text = stream_mode(static_cast<uint32_t>(mode) & mode_code_mask);
-    if (!mode_text || !wide_path) return nullptr;
-    const char16_t* wide_mode = to_wide_cstr(slice_from_cstr(mode_text));
-    if (!wide_mode) return nullptr;
+    if (!mode_text) {
+        // The path is converted before the mode is looked at, for every code.
+        (void)to_wide_cstr(path);
+        return nullptr;
+    }
+    // Taken as a pair: a mode that restarted the ring over a long path would leave the
+    // mode's own text where the path was, and open a file named like the mode.
+    const char16_t* wide_path;
+    const char16_t* wide_mode;
+    if (!to_wide_cstr_pair(path, slice_from_cstr(mode_text), &wide_path, &wide_mode)) return nullptr;
     return platform_open_wide(wide_path, wide_mode);
 }
 

@@ -469,6 +469,88 @@ TEST_F(FileStreamTest, PathsInUtf8AndBadPaths) {
     EXPECT_EQ(file_open(slice_of(too_long), file_mode_write), nullptr);
 }
 
+// Files named like the stream modes, in the working folder: where a path too long to sit
+// in the ring beside its mode would land if the mode were taken over it.
+struct ModeNamedFiles {
+    fs::path folder;
+    static constexpr const char* names[] = {"wb", "rb", "r+b", "a", "a+"};
+    explicit ModeNamedFiles(const fs::path& where) : folder(where) {
+        for (const char* name : names) write_all(folder / name, std::string("kept ") + name);
+    }
+    // Nothing but these files, each as written.
+    testing::AssertionResult untouched() const {
+        size_t entries = 0;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            ++entries;
+            std::string name = entry.path().filename().string();
+            if (read_all(entry.path()) != "kept " + name) {
+                return testing::AssertionFailure() << name << " was created or changed";
+            }
+        }
+        if (entries != std::size(names)) return testing::AssertionFailure() << entries << " entries";
+        return testing::AssertionSuccess();
+    }
+};
+
+// The working folder for one test, given back at its end.
+struct WorkingFolder {
+    fs::path before = fs::current_path();
+    explicit WorkingFolder(const fs::path& folder) { fs::current_path(folder); }
+    ~WorkingFolder() { fs::current_path(before); }
+};
+
+// Path and mode must fit the ring together. Around its limits (in UTF-16 units, and in
+// bytes for texts of two, three and four bytes a letter) every mode refuses a path that
+// no longer fits with it, and never opens a file named like the mode instead.
+TEST_F(FileStreamTest, APathAndItsModeFitTheRingTogetherOrTheOpenIsRefused) {
+    ModeNamedFiles files(folder.path);
+    WorkingFolder inside(folder.path);
+    struct Alphabet {
+        const char* letter;
+        int64_t units_each;
+    } alphabets[] = {{"a", 1}, {"\xC3\xA9", 1}, {"\xE2\x82\xAC", 1}, {"\xF0\x9F\x98\x80", 2}};
+    const int64_t modes[] = {file_mode_write, file_mode_read, file_mode_read_write, file_mode_append,
+                             file_mode_read_append};
+    const int32_t positions[] = {0, 1, 8192, 16383};
+    for (const Alphabet& alphabet : alphabets) {
+        for (int64_t units = 8180; units <= 8195; ++units) {
+            std::string path;
+            int64_t made = 0;
+            for (; made + alphabet.units_each <= units; made += alphabet.units_each) path += alphabet.letter;
+            path.append(static_cast<size_t>(units - made), 'a');
+            for (int64_t mode : modes) {
+                for (int32_t position : positions) {
+                    SCOPED_TRACE(testing::Message() << units << " units of " << alphabet.letter << " ("
+                                                    << path.size() << " bytes), mode " << mode << ", ring at "
+                                                    << position);
+                    temporary_pos = position;
+                    File* file = file_open(slice_of(path), mode);
+                    // No system here opens a name this long: a handle can only be the wrong file.
+                    EXPECT_EQ(file, nullptr);
+                    if (file) file_close(file);
+                    ASSERT_TRUE(files.untouched());
+                }
+            }
+        }
+    }
+}
+
+// The command line's -o reaches the same open: the message names the whole path.
+TEST_F(FileStreamTest, AnOutputPathThatFillsTheRingIsReportedNotReplaced) {
+    ModeNamedFiles files(folder.path);
+    WorkingFolder inside(folder.path);
+    for (size_t length = 8188; length <= 8192; ++length) {
+        SCOPED_TRACE(length);
+        std::string path(length, 'a');
+        ProcessResult result = run_wordgen({"-r", "1", "-w", "3", "-o", path});
+        EXPECT_EQ(result.status, 1);
+        std::string message = "could not open file: " + path + "\n";
+        ASSERT_GE(result.output.size(), message.size());
+        EXPECT_EQ(result.output.substr(result.output.size() - message.size()), message);
+        ASSERT_TRUE(files.untouched());
+    }
+}
+
 TEST_F(FileStreamTest, AFifoNeverMakesTheOpenWait) {
     std::string fifo = folder.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

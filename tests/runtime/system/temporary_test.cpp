@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -134,6 +135,65 @@ TEST(TemporaryTest, WideFormsBeyondTheRingAreRefused) {
     EXPECT_EQ(temporary_pos, 16384);
     EXPECT_EQ(to_wide_cstr(Slice{"abc", -1}), nullptr);
     EXPECT_EQ(to_wide_cstr(Slice{"abc", int64_t{1} << 32}), nullptr);
+}
+
+// A text of exactly `units` UTF-16 units made of `unit_text` (one or two units each),
+// topped up with ASCII where a pair would overshoot.
+std::string text_of_units(int64_t units, const std::string& unit_text, int64_t units_each) {
+    std::string text;
+    int64_t made = 0;
+    for (; made + units_each <= units; made += units_each) text += unit_text;
+    for (; made < units; ++made) text += 'a';
+    return text;
+}
+
+std::u16string wide_of(const std::string& utf8) {
+    const char16_t* converted = to_wide_cstr(slice_of(utf8));
+    return converted ? wide(converted) : u"<refused>";
+}
+
+// Both strings of one call, wherever the ring stands and however close to its size they
+// come together: each reads back whole and apart from the other, or the pair is refused.
+TEST(TemporaryTest, PairsFitTogetherOrAreRefused) {
+    struct Alphabet {
+        const char* name;
+        std::string unit_text;
+        int64_t units_each;
+    } alphabets[] = {{"ascii", "a", 1}, {"two-byte", "\xC3\xA9", 1}, {"three-byte", "\xE2\x82\xAC", 1},
+                     {"four-byte", "\xF0\x9F\x98\x80", 2}};
+    std::vector<int64_t> first_units = {0, 1, 100, 4000, 6000};
+    for (int64_t u = 8180; u <= 8195; ++u) first_units.push_back(u);
+    const std::string seconds[] = {"wb", "r+b", "a", std::string(100, 'm'), std::string(4000, 'n'),
+                                   std::string(8191, 'o')};
+    const int32_t positions[] = {0, 1, 5000, 16000, 16383, 16384};
+    for (const Alphabet& alphabet : alphabets) {
+        for (int64_t units : first_units) {
+            std::string first = text_of_units(units, alphabet.unit_text, alphabet.units_each);
+            std::u16string first_wanted = wide_of(first);
+            for (const std::string& second : seconds) {
+                std::u16string second_wanted = wide_of(second);
+                int64_t bytes = 2 * (units + 1) + 2 * (static_cast<int64_t>(second.size()) + 1);
+                bool fits = units <= 8191 && bytes <= temporary_ring_size;
+                for (int32_t position : positions) {
+                    SCOPED_TRACE(testing::Message() << alphabet.name << " " << units << " units, second of "
+                                                    << second.size() << ", ring at " << position);
+                    temporary_pos = position;
+                    const char16_t* wide_first = u"x";
+                    const char16_t* wide_second = u"x";
+                    bool taken = to_wide_cstr_pair(slice_of(first), slice_of(second), &wide_first, &wide_second);
+                    ASSERT_EQ(taken, fits);
+                    if (!taken) {
+                        EXPECT_EQ(wide_first, nullptr);
+                        EXPECT_EQ(wide_second, nullptr);
+                        continue;
+                    }
+                    EXPECT_EQ(wide(wide_first), first_wanted);
+                    EXPECT_EQ(wide(wide_second), second_wanted);
+                    EXPECT_LE(temporary_pos, temporary_ring_size);
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
