@@ -20,9 +20,14 @@ enum FileMode : uint8_t {
     file_mode_read_append = 6,  // "a+": read anywhere, write at the end; created if missing
 };
 
-// Opens `path` in `mode`. Null for a mode without a stream mode, a path the temporary
-// ring cannot hold, or whatever the platform refuses (missing file for reading, no
-// permission, a directory).
+// Opens `path` in `mode`. Null for a mode without a stream mode, a path that the
+// temporary ring cannot hold together with its stream mode, or whatever the platform
+// refuses (missing file for reading, no permission, a directory).
+// A FIFO never makes the open wait. Mode 2 opens it at once: with no writer the first
+// read meets the end; with one, reads wait for its bytes and meet the end once it closes. Modes 1 and 4 open it
+// only while a reader has it open, else null; writes then wait while the FIFO is full.
+// Modes 3 and 6 refuse it (null): the handle would be its own writer, and a read would
+// wait for ever for bytes only it could write.
 [[nodiscard]] File* file_open(Slice path, int64_t mode);
 
 // True exactly when `file` is null: the test for file_open's result.

@@ -204,16 +204,23 @@ bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Whether the freshly opened `fd` may become a stream: not a directory, not the file
-// `other` is open on. Only then is it emptied (for "w") and made blocking again.
+// Directories never become streams. Nor does a FIFO opened both ways: the handle is
+// then a writer itself, so the FIFO never reports its end and a read waits for ever.
+bool streamable(const struct stat& status, int flags) {
+    if (S_ISDIR(status.st_mode)) return false;
+    return !(S_ISFIFO(status.st_mode) && (flags & O_ACCMODE) == O_RDWR);
+}
+
+// Whether the freshly opened `fd` may become a stream: streamable, not the file `other`
+// is open on. Only then is it emptied (for "w") and made blocking again.
 bool settle_descriptor(int fd, std::FILE* other, bool truncate) {
     struct stat status;
-    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) return false;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fstat(fd, &status) != 0 || !streamable(status, flags)) return false;
     struct stat other_status;
     if (other && fstat(fileno(other), &other_status) == 0 && same_file(status, other_status)) return false;
     if (truncate && S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0) return false;
-    int flags = fcntl(fd, F_GETFL);
-    return flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    return fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 // Opens without waiting (O_NONBLOCK) and without emptying (no O_TRUNC) until the file

@@ -27,8 +27,8 @@ int64_t platform_utf16_to_utf8(const void* wide, char* out);
 
 // Stands in for _wfopen: opens the file named by a wide path in a wide stream mode
 // ("wb", "rb", "r+b", "a", "a+"). Null when the path cannot be opened as a file:
-// a directory is refused in every mode, as on Windows. Never waits on a FIFO (see
-// platform_open_narrow).
+// a directory is refused in every mode, as on Windows. FIFOs as for
+// platform_open_narrow.
 std::FILE* platform_open_wide(const void* wide_path, const void* wide_mode);
 
 // Stands in for fseeko/ftello with 64-bit offsets. Seek returns true on success;
@@ -42,7 +42,10 @@ int64_t platform_time();
 // Stands in for fopen: opens a NUL-terminated byte path, handed to the system unchanged,
 // in a stream mode ("r", "w", "a", each with optional "b" and "+"). Null when it cannot
 // be opened as a file: a directory is refused in every mode, as on Windows. Opening
-// never waits: a FIFO without a writer opens empty, one without a reader is refused.
+// never waits on a FIFO: for reading it opens at once (with no writer it reads as
+// empty), for writing only when a reader has it open (else null), and in a mode that
+// both reads and writes ("+") it is refused, since the handle would be its own writer
+// and a read would wait for ever.
 std::FILE* platform_open_narrow(const char* path, const char* mode);
 
 // As platform_open_wide, also refusing (null) a path that names the file `other` is open on, by whatever path:

@@ -14,6 +14,8 @@
 #include "test_support.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -548,6 +550,79 @@ TEST_F(FileStreamTest, AnOutputPathThatFillsTheRingIsReportedNotReplaced) {
         ASSERT_GE(result.output.size(), message.size());
         EXPECT_EQ(result.output.substr(result.output.size() - message.size()), message);
         ASSERT_TRUE(files.untouched());
+    }
+}
+
+// Runs `action` in a child process that an alarm ends after `seconds`, so a call that
+// waits for ever fails the test instead of hanging the suite. The child's result (0 to
+// 125), or -1 when the alarm had to end it.
+template <typename Action>
+int within_seconds(unsigned seconds, Action action) {
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        alarm(seconds);
+        _exit(action());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return -2;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What a child saw opening a FIFO, then reading or writing one byte through it.
+enum FifoOutcome { fifo_waited = -1, fifo_refused = 1, fifo_read_end, fifo_read_byte, fifo_wrote };
+
+enum FifoPeer { no_peer, peer_reader, peer_writer };
+
+// A FIFO opened for reading and writing would hold its own writer and wait for ever on
+// its first read: refused. Every other mode opens at once or is refused at once, and
+// what does open carries bytes to or from the other end.
+TEST_F(FileStreamTest, FifosOpenOnlyWhereTheyCannotWaitForEver) {
+    constexpr unsigned guard_seconds = 5;
+    struct Case {
+        int64_t mode;
+        FifoPeer peer;
+        int expected;
+    } cases[] = {
+        {file_mode_read_write, no_peer, fifo_refused},     {file_mode_read_append, no_peer, fifo_refused},
+        {file_mode_read_write, peer_reader, fifo_refused}, {file_mode_read_append, peer_writer, fifo_refused},
+        {file_mode_read, no_peer, fifo_read_end},          {file_mode_read, peer_writer, fifo_read_byte},
+        {file_mode_write, no_peer, fifo_refused},          {file_mode_append, no_peer, fifo_refused},
+        {file_mode_write, peer_reader, fifo_wrote},        {file_mode_append, peer_reader, fifo_wrote},
+    };
+    std::string fifo = folder.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", peer " << c.peer);
+        // The peers come through the service too: a reader first, which a writer needs.
+        File* reader = c.peer != no_peer ? file_open(slice_of(fifo), file_mode_read) : nullptr;
+        File* writer = c.peer == peer_writer ? file_open(slice_of(fifo), file_mode_write) : nullptr;
+        if (c.peer != no_peer) {
+            ASSERT_NE(reader, nullptr);
+        }
+        if (c.peer == peer_writer) {
+            ASSERT_NE(writer, nullptr);
+            ASSERT_EQ(file_write_byte(writer, 'w'), 'w');
+            ASSERT_EQ(std::fflush(writer), 0);
+            file_close(reader);  // the writer alone keeps the byte in the FIFO
+            reader = nullptr;
+        }
+        int outcome = within_seconds(guard_seconds, [&] {
+            File* file = file_open(slice_of(fifo), c.mode);
+            if (!file) return int{fifo_refused};
+            if (c.mode == file_mode_write || c.mode == file_mode_append) {
+                return file_write_byte(file, 'y') == 'y' && file_close(file) == 0 ? int{fifo_wrote} : 0;
+            }
+            int byte = file_read_byte(file);
+            return byte == -1 ? int{fifo_read_end} : byte == 'w' ? int{fifo_read_byte} : 0;
+        });
+        EXPECT_EQ(outcome, c.expected);
+        if (c.expected == fifo_wrote) {
+            EXPECT_EQ(file_read_byte(reader), 'y');
+        }
+        if (reader) file_close(reader);
+        if (writer) file_close(writer);
+        EXPECT_TRUE(fs::is_fifo(fifo));
     }
 }
 
