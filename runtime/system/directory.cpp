@@ -31,19 +31,29 @@ struct List {
     int64_t capacity;
 };
 
-// Where blocks are taken: the ring, which restarts at 0 when a block does not fit, or
-// the overflow block, which refuses it instead.
+// Where a listing takes its names and list blocks. A listing starts in the ring and
+// moves to the overflow block, for good, the first time the ring cannot give it a block.
+// The two differ in what happens to a block that does not fit past the fill position:
+//  - the ring (dynamic_buffer) restarts at 0, the rule every taker of the ring shares,
+//    as far as the listing's watch allows (see RingWatch);
+//  - the overflow block, sized for the listing when it moved in, refuses the block.
+enum class StoreKind : uint8_t { ring, overflow };
+
+// A listing in the ring must never reach its own bytes. Its takings may restart the ring
+// once; after that each must end at or before the listing's first block. add_string
+// leaves the watch off: its caller owns the list and what the ring may reach.
+struct RingWatch {
+    bool on;
+    int64_t first_block;  // start of the listing's first block; -1 before it has one
+    bool wrapped;         // the ring has restarted since the first block
+};
+
 struct Store {
+    StoreKind kind;
     char* base;
     int64_t size;
-    int64_t fill;
-    bool restarts;
-    // A listing in the ring watches that its takings never reach back to its own first
-    // block: `listing_start` is where that began (-1 before), `restarted` whether the
-    // ring restarted since.
-    bool guarded;
-    int64_t listing_start;
-    bool restarted;
+    int64_t fill;     // the next block starts here, rounded up to dynamic_alignment
+    RingWatch watch;  // off for the overflow block
 };
 
 // The overflow block, kept for the rest of the process once a listing needed it.
@@ -58,57 +68,68 @@ struct Listing {
 
 int64_t align_up(int64_t offset) { return (offset + dynamic_alignment - 1) & -int64_t{dynamic_alignment}; }
 
-Store ring_store(bool guarded) {
+Store ring_store(bool watched) {
     int64_t fill = std::max<int64_t>(dynamic_pos, 0);
-    return Store{dynamic_buffer, dynamic_ring_size, fill, true, guarded, -1, false};
+    return Store{StoreKind::ring, dynamic_buffer, dynamic_ring_size, fill, RingWatch{watched, -1, false}};
 }
 
-// Whether the watched listing may take [at, end), the ring restarting for it when
-// `restart`. A second restart, or any block past the start, would reach its own bytes.
-bool guard_allows(Store& store, int64_t at, int64_t end, bool restart) {
-    if (!store.guarded) return true;
-    if (store.listing_start < 0) {
-        store.listing_start = at;
-        return true;
+Store overflow_store(char* base, int64_t size) {
+    return Store{StoreKind::overflow, base, size, 0, RingWatch{false, -1, false}};
+}
+
+// Whether the watch lets the listing take a block ending at `end`, the ring restarting
+// for it when `restart`. Looks only; watch_note records the taking.
+bool watch_permits(const RingWatch& watch, int64_t end, bool restart) {
+    if (!watch.on || watch.first_block < 0) return true;
+    if (restart && watch.wrapped) return false;
+    return !(restart || watch.wrapped) || end <= watch.first_block;
+}
+
+void watch_note(RingWatch& watch, int64_t at, bool restart) {
+    if (!watch.on) return;
+    if (watch.first_block < 0) {
+        watch.first_block = at;
+    } else if (restart) {
+        watch.wrapped = true;
     }
-    if (restart && store.restarted) return false;
-    bool restarted = store.restarted || restart;
-    if (restarted && end > store.listing_start) return false;
-    store.restarted = restarted;
+}
+
+// Takes [at, at + k) when the watch permits it; the fill position then ends the block.
+bool ring_claim(Store& store, int64_t at, int64_t k, bool restart) {
+    if (!watch_permits(store.watch, at + k, restart)) return false;
+    watch_note(store.watch, at, restart);
+    store.fill = at + k;
     return true;
 }
 
-// Start of a k-byte block by the taking rule, or -1 (nothing taken) when it cannot be had.
+// Start of a k-byte block by the store's rule, or -1 (nothing taken) when it cannot be
+// had: larger than the store, past the overflow block's end, or refused by the watch.
 int64_t store_take(Store& store, int64_t k) {
+    if (k > store.size) return -1;
     int64_t at = align_up(store.fill);
     bool restart = at + k > store.size;
-    if (restart) {
-        if (!store.restarts) return -1;
-        at = 0;
+    if (store.kind == StoreKind::overflow) {
+        if (restart) return -1;
+        store.fill = at + k;
+        return at;
     }
-    if (k > store.size || !guard_allows(store, at, at + k, restart)) return -1;
-    store.fill = at + k;
-    return at;
+    if (restart) at = 0;
+    return ring_claim(store, at, k, restart) ? at : -1;
 }
 
-// The list ending at the fill position grows by `s` bytes where it stands. In the ring
-// it stays only while three times `s` fit past the fill position; otherwise it moves to
-// the start of the ring after all.
+// The list of `s` bytes ending at the fill position, grown to 2s bytes where it stands.
+// In the ring it stays only while three times `s` fit past the fill position; otherwise
+// it moves to the start of the ring after all. Null, nothing changed, when it cannot.
 Slice* grow_in_place(Store& store, Slice* items, int64_t s) {
     int64_t fill = store.fill + s;
-    if (!store.restarts) {
+    if (store.kind == StoreKind::overflow) {
         if (fill > store.size) return nullptr;
         store.fill = fill;
         return items;
     }
-    if (fill + 2 * s <= store.size) {
-        if (!guard_allows(store, store.fill, fill, false)) return nullptr;
-        store.fill = fill;
-        return items;
-    }
-    if (2 * s > store.size || !guard_allows(store, 0, 2 * s, true)) return nullptr;
+    if (fill + 2 * s <= store.size) return ring_claim(store, store.fill, s, false) ? items : nullptr;
+    if (2 * s > store.size || !ring_claim(store, 0, 2 * s, true)) return nullptr;
     std::memmove(store.base, items, static_cast<size_t>(s));
-    store.fill = 2 * s;
     return reinterpret_cast<Slice*>(store.base);
 }
 
@@ -148,43 +169,60 @@ int64_t list_bytes(const List& list) {
     return bytes;
 }
 
-// The name, its NUL included, copied into `to`, which has room for it.
-Slice copy_name(Store& to, Slice name) {
-    char* copy = to.base + store_take(to, name.length + 1);
-    std::memcpy(copy, name.data, static_cast<size_t>(name.length + 1));
-    return Slice{copy, name.length};
+// The name, its NUL included, copied into `to`; false (nothing copied) when it has no room.
+bool copy_name(Store& to, Slice& name) {
+    int64_t at = store_take(to, name.length + 1);
+    if (at < 0) return false;
+    std::memcpy(to.base + at, name.data, static_cast<size_t>(name.length + 1));
+    name.data = to.base + at;
+    return true;
 }
 
-void copy_list(Store& to, List& list) {
-    if (list.capacity == 0) return;
-    auto items = reinterpret_cast<Slice*>(to.base + store_take(to, list.capacity * entry_bytes));
-    for (int64_t i = 0; i < list.count; ++i) items[i] = copy_name(to, list.items[i]);
+// The list's block and names copied into `to`; false when it has no room for them.
+bool copy_list(Store& to, List& list) {
+    if (list.capacity == 0) return true;
+    int64_t at = store_take(to, list.capacity * entry_bytes);
+    if (at < 0) return false;
+    auto items = reinterpret_cast<Slice*>(to.base + at);
+    for (int64_t i = 0; i < list.count; ++i) {
+        items[i] = list.items[i];
+        if (!copy_name(to, items[i])) return false;
+    }
     list.items = items;
+    return true;
 }
 
 // Moves the listing so far, and a `pending` name not yet in a list (may be null), into
 // an overflow block with `extra` bytes to spare. The block of an earlier large listing
 // is reused when large enough; the listing's own old block is freed once copied out.
+// False, with the listing where it was, when no block can be had.
 bool move_to_overflow(Listing& listing, Slice* pending, int64_t extra) {
-    bool in_ring = listing.store.restarts;
+    bool in_ring = listing.store.kind == StoreKind::ring;
     if (in_ring) dynamic_pos = static_cast<int32_t>(listing.store.fill);
     int64_t needed = list_bytes(listing.directories) + list_bytes(listing.files) + extra;
     if (pending) needed += align_up(pending->length + 1);
     int64_t size = std::max(overflow_minimum, overflow_growth * needed);
-    char* released = nullptr;
-    if (!in_ring || overflow_size < size) {
-        char* block = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
-        if (!block) return false;
-        released = overflow_base;
+    // The listing's own block (when it already lives there) is read while it is copied.
+    bool reuse = in_ring && overflow_size >= size;
+    char* block = reuse ? overflow_base : static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+    if (!block) return false;
+    Store fresh = overflow_store(block, reuse ? overflow_size : size);
+    Listing moved{fresh, listing.directories, listing.files};
+    Slice name = pending ? *pending : Slice{nullptr, 0};
+    bool copied = copy_list(moved.store, moved.directories) && copy_list(moved.store, moved.files) &&
+                  (!pending || copy_name(moved.store, name));
+    if (!copied) {
+        // Sized from what it holds, the block has room; this only keeps the old one safe.
+        if (!reuse) std::free(block);
+        return false;
+    }
+    if (!reuse) {
+        std::free(overflow_base);
         overflow_base = block;
         overflow_size = size;
     }
-    Store fresh{overflow_base, overflow_size, 0, false, false, -1, false};
-    copy_list(fresh, listing.directories);
-    copy_list(fresh, listing.files);
-    if (pending) *pending = copy_name(fresh, *pending);
-    std::free(released);
-    listing.store = fresh;
+    if (pending) *pending = name;
+    listing = moved;
     return true;
 }
 
@@ -263,7 +301,7 @@ void directory_get_content(DirectoryContent* result, Slice path) {
     bool listed = listing_add(listing, entry);
     while (listed && platform_find_next(search, &entry)) listed = listing_add(listing, entry);
     platform_find_close(search);
-    if (listing.store.restarts) dynamic_pos = static_cast<int32_t>(listing.store.fill);
+    if (listing.store.kind == StoreKind::ring) dynamic_pos = static_cast<int32_t>(listing.store.fill);
     if (!listed) return;
     result->directories = SliceArray{listing.directories.items, listing.directories.count};
     result->files = SliceArray{listing.files.items, listing.files.count};
