@@ -1,6 +1,7 @@
 // Directories: create, delete, rename, probe and list them. Owns the 512 KiB dynamic ring
 // (dynamic_buffer, dynamic_pos) that holds listing names and string lists, and the
-// overflow block, kept for the process, that takes a listing too large for the ring.
+// overflow block, kept for the process, that takes a listing the ring cannot hold
+// without reaching its own first bytes.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The file service: byte-level access to files named by UTF-8 paths, and whole-file
 // copy, create, probe, delete and rename. A handle is the platform's buffered stream,
-// owned by the caller; no state besides the temporary ring it converts paths in.
+// owned by the caller. Keeps no state of its own: paths and stream modes are converted
+// in the temporary ring, every string of one call fitting there together.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 // The temporary ring: 16 KiB of process-wide scratch from which every service takes the
-// short-lived strings it hands to the platform (terminated copies and UTF-16 forms).
-// State: temporary_buffer and its fill position temporary_pos. A string taken here is
-// used at once and not held across a further call into any path-taking service.
+// short-lived strings it hands to the platform: terminated copies, UTF-16 forms (alone,
+// or as the pair one platform call needs together) and raw takings such as a search
+// pattern. State: temporary_buffer and its fill position temporary_pos. A string taken
+// here is used at once and not held across a further call into any path-taking service.
 #pragma once
 
 #include <cstdint>

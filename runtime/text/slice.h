@@ -1,5 +1,6 @@
 // Text values shared by every module: a Slice borrows bytes (it neither owns nor
-// terminates them) and a SliceArray borrows a run of Slices. No state.
+// terminates them) and a SliceArray borrows a run of Slices; the few questions asked of
+// them (equality, a path's extension) have their one answer here. No state.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,11 @@ inline Slice slice_from_cstr(const char* text) {
     while (text[length]) ++length;
     return Slice{text, length};
 }
+
+// True when both hold the same bytes, compared whole. Two empty Slices are equal whatever
+// their pointers; a Slice with a negative length, or with bytes and a null pointer, is
+// equal to nothing.
+[[nodiscard]] bool slice_equal(Slice a, Slice b);
 
 // True when the text after the last '.' of `path` is `extension`, compared whole and
 // case-sensitively ("song." has the empty extension). False for a path without a '.'.
