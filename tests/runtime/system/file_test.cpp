@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 
+#include "runtime/system/directory.h"
 #include "runtime/system/system.h"
 #include "runtime/system/temporary.h"
 #include "test_support.h"
@@ -532,6 +534,50 @@ TEST_F(FileStreamTest, APathAndItsModeFitTheRingTogetherOrTheOpenIsRefused) {
                     if (file) file_close(file);
                     ASSERT_TRUE(files.untouched());
                 }
+            }
+        }
+    }
+}
+
+// Every other service that holds two strings of the ring at once (a path and a stream
+// mode, or two paths), and those that hold one terminated copy, at the same limits: each
+// gives its failure result and leaves every file alone. Names of the working folder's
+// files make the short side, so a path taken over by another would meet a real file.
+TEST_F(FileStreamTest, EveryServiceRefusesPathsTooLongToShareTheRing) {
+    ModeNamedFiles files(folder.path);
+    WorkingFolder inside(folder.path);
+    using Service = std::function<int32_t(Slice)>;
+    const Slice near = slice_literal("wb");
+    const Slice fresh = slice_literal("b");
+    struct Case {
+        const char* name;
+        Service call;
+    } cases[] = {
+        {"file_create", [](Slice p) { return file_create(p); }},
+        {"file_copy from", [&](Slice p) { return file_copy(p, fresh); }},
+        {"file_copy to", [&](Slice p) { return file_copy(near, p); }},
+        {"file_rename from", [&](Slice p) { return file_rename(p, fresh); }},
+        {"file_rename to", [&](Slice p) { return file_rename(near, p); }},
+        {"directory_rename to", [&](Slice p) { return directory_rename(slice_literal("."), p); }},
+        {"file_exists", [](Slice p) { return file_exists(p); }},
+        {"file_delete", [](Slice p) { return file_delete(p); }},
+    };
+    std::vector<std::string> paths;
+    for (size_t units = 8180; units <= 8195; ++units) paths.push_back(std::string(units, 'a'));
+    for (size_t bytes = 16380; bytes <= 16386; ++bytes) paths.push_back(std::string(bytes, 'a'));
+    for (size_t letters = 5458; letters <= 5463; ++letters) {  // three bytes each, about the byte limit
+        std::string path;
+        for (size_t i = 0; i < letters; ++i) path += "\xE2\x82\xAC";
+        paths.push_back(path);
+    }
+    const int32_t positions[] = {0, 1, 16383};
+    for (const Case& c : cases) {
+        for (const std::string& path : paths) {
+            for (int32_t position : positions) {
+                SCOPED_TRACE(testing::Message() << c.name << ", " << path.size() << " bytes, ring at " << position);
+                temporary_pos = position;
+                EXPECT_EQ(c.call(slice_of(path)), 0);
+                ASSERT_TRUE(files.untouched());
             }
         }
     }
