@@ -1,6 +1,7 @@
-// The one place that talks to the operating system (POSIX here). Each function gives
-// exactly what the runtime's services expect of the Windows call it stands in for, so
-// every other module stays free of platform calls. No state of its own.
+// The one place that talks to the operating system (POSIX here), so every other module
+// stays free of platform calls. Each stand-in gives exactly what the runtime's services
+// expect of the Windows call it is named for; the two helpers beyond them (an open that
+// spares another stream's file, a whole-stream copy) say what they add. No state of its own.
 //
 // Wide text is UTF-16 in native byte order, NUL-terminated, and may start at an odd
 // address (the temporary ring packs strings byte by byte): read and write its units
