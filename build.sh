@@ -1,39 +1,98 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds, and runs wordgen or its tests.
-#   ./build.sh run [wordgen options...]   build (Release) and run the generator
-#   ./build.sh test                       build and run every test, plain and under ASan+UBSan,
-#                                         and every fuzz target briefly
+# Sets up a Debian 12 machine, builds, and runs wordgen, its tests or its packages.
+# Each command installs the Debian packages it needs and nothing more.
+#   ./build.sh run [wordgen options...]   build wordgen alone (Release) and run it
+#   ./build.sh test                       build and run every test: plain, under ASan+UBSan and
+#                                         built with clang; install into a scratch prefix and
+#                                         build on it; the manual page, the README's examples,
+#                                         the Debian packages; every fuzz target briefly
 #   ./build.sh fuzz [seconds]             run every fuzz target for this long each (default 600)
+#   ./build.sh package                    build the Debian packages into build-package/
+#   ./build.sh clang                      build with clang and run the tests
+#   ./build.sh arm64                      cross-build for arm64, run its tests under qemu-user
+#                                         and compare its words with this machine's
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libstb-dev libsndfile1-dev libvorbis-dev clang libclang-rt-14-dev)
+# What building the program takes; the other commands add what they use.
+run_packages=(g++ cmake ninja-build pkg-config libstb-dev libsndfile1-dev libvorbis-dev)
+test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+package_packages=(dpkg-dev file)
+# libmp3lame-dev: libsndfile's pkg-config file names it for --static links, yet its
+# development package does not bring it.
+check_packages=(groff mandoc man-db lintian libmp3lame-dev)
+arm64_packages=(g++-aarch64-linux-gnu qemu-user libsndfile1-dev:arm64 libstb-dev:arm64
+                libvorbis-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
 
 # What the test command gives each fuzz target beyond its corpus: enough to keep every
 # target building and clean in CI, not to search.
 brief_fuzz_seconds=5
 default_fuzz_seconds=600
 
+# install_missing PACKAGE...: installs those not installed yet; a name ending in :arm64
+# first makes arm64 a foreign architecture of this machine.
 install_missing() {
   local missing=() p
-  for p in "${packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   echo "installing: ${missing[*]}" >&2
+  if [[ " ${missing[*]}" == *:arm64* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    $sudo dpkg --add-architecture arm64
+  fi
   $sudo apt-get update -qq >&2
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
 }
 
-# build DIR CMAKE-ARGS...: configure once, then build everything in DIR.
-build() {
+# configure DIR CMAKE-ARGS...
+configure() {
   local dir=$1; shift
   cmake -S "$here" -B "$here/$dir" -G Ninja "$@" >&2
-  cmake --build "$here/$dir" -j "$jobs" >&2
+}
+
+# build DIR CMAKE-ARGS...: configure, then build everything in DIR.
+build() {
+  configure "$@"
+  cmake --build "$here/$1" -j "$jobs" >&2
+}
+
+# test_in DIR: runs the tests built in DIR.
+test_in() {
+  ctest --test-dir "$here/$1" --output-on-failure -j "$jobs"
+}
+
+# The tree with tests and benchmarks that the test command builds first; the install and
+# README checks run on it.
+build_release() {
+  build build -DCMAKE_BUILD_TYPE=Release -DWORDGEN_TESTS=ON -DWORDGEN_BENCH=ON
+}
+
+# Only the program: no test or benchmark is configured, so none of their packages is needed.
+build_program() {
+  configure build -DCMAKE_BUILD_TYPE=Release -DWORDGEN_TESTS=OFF -DWORDGEN_BENCH=OFF
+  cmake --build "$here/build" --target wordgen -j "$jobs" >&2
+}
+
+build_clang() {
+  build build-clang -DCMAKE_BUILD_TYPE=Release -DWORDGEN_BENCH=OFF \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+}
+
+# The Debian packages, built for /usr with the manual page compressed as Debian wants it.
+build_packages() {
+  rm -f "$here"/build-package/*.deb
+  build build-package -DCMAKE_BUILD_TYPE=Release -DWORDGEN_TESTS=OFF -DWORDGEN_BENCH=OFF \
+    -DCMAKE_INSTALL_PREFIX=/usr -DWORDGEN_COMPRESS_MAN=ON
+  (cd "$here/build-package" && cpack >&2)
+}
+
+build_arm64() {
+  build build-arm64 -DCMAKE_BUILD_TYPE=Release -DWORDGEN_BENCH=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/aarch64-linux-gnu.cmake"
 }
 
 # The fuzz targets, built with clang and libFuzzer under ASan+UBSan.
@@ -66,27 +125,48 @@ command=${1:-}
 [ $# -gt 0 ] && shift
 case "$command" in
   run)
-    install_missing
-    build build -DCMAKE_BUILD_TYPE=Release
+    install_missing "${run_packages[@]}"
+    build_program
     exec "$here/build/wordgen" "$@"
     ;;
   test)
-    install_missing
-    build build -DCMAKE_BUILD_TYPE=Release
-    ctest --test-dir "$here/build" --output-on-failure -j "$jobs"
+    install_missing "${run_packages[@]}" "${test_packages[@]}" "${package_packages[@]}" "${check_packages[@]}"
+    build_release
+    test_in build
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORDGEN_SANITIZE=ON -DWORDGEN_BENCH=OFF
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-      ctest --test-dir "$here/build-asan" --output-on-failure -j "$jobs"
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 test_in build-asan
+    build_clang
+    test_in build-clang
+    "$here/tests/install/check_install.sh" "$here/build"
+    build_packages
+    "$here/tests/install/check_packages.sh" "$here/build-package"
     build_fuzz
     run_fuzz "$brief_fuzz_seconds"
     ;;
   fuzz)
-    install_missing
+    install_missing "${run_packages[@]}" "${test_packages[@]}"
     build_fuzz
     run_fuzz "${1:-$default_fuzz_seconds}"
     ;;
+  package)
+    install_missing "${run_packages[@]}" "${package_packages[@]}"
+    build_packages
+    ls "$here"/build-package/*.deb
+    ;;
+  clang)
+    install_missing "${run_packages[@]}" "${test_packages[@]}"
+    build_clang
+    test_in build-clang
+    ;;
+  arm64)
+    install_missing "${run_packages[@]}" "${test_packages[@]}" "${arm64_packages[@]}"
+    build_program
+    build_arm64
+    test_in build-arm64
+    "$here/tests/install/check_same_words.sh" "$here/build/wordgen" qemu-aarch64 "$here/build-arm64/wordgen"
+    ;;
   *)
-    echo "usage: $0 run [wordgen options...] | $0 test | $0 fuzz [seconds]" >&2
+    echo "usage: $0 run [wordgen options...] | test | fuzz [seconds] | package | clang | arm64" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# check_man_page.sh PAGE WORDGEN: the manual page renders without a warning in groff and
+# mandoc, names a version, and its example output is what WORDGEN prints.
+set -euo pipefail
+page=$1
+wordgen=$2
+fail() { echo "check_man_page: $*" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+case "$page" in
+  *.gz) gzip -dc "$page" > "$work/page" ;;
+  *) cp "$page" "$work/page" ;;
+esac
+warnings=$(groff -man -ww -z "$work/page" 2>&1) || fail "groff fails: $warnings"
+[ -z "$warnings" ] || fail "groff warns: $warnings"
+warnings=$(mandoc -T lint "$work/page" 2>&1) || fail "mandoc warns: $warnings"
+grep -q '@' <(sed -n '/^\.TH/p' "$work/page") && fail "the title line names no version"
+
+# The first example's command and its output, as the reader sees them.
+rendered=$(MANWIDTH=80 man -l -P cat "$work/page" 2>/dev/null | sed 's/^ *//')
+command=$(grep -m1 '^\$ wordgen -r' <<<"$rendered") || fail "no example with a seed"
+shown=$(sed -n "/^\\$ wordgen -r/,/^\$/p" <<<"$rendered" | sed '1d;$d')
+# shellcheck disable=SC2086
+actual=$("$wordgen" ${command#\$ wordgen })
+[ "$shown" == "$actual" ] || fail "the page shows for '$command':
+$shown
+but wordgen prints:
+$actual"
