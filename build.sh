@@ -5,7 +5,8 @@
 #   ./build.sh test                       build and run every test: plain, under ASan+UBSan and
 #                                         built with clang; install into a scratch prefix and
 #                                         build on it; the manual page, the README's examples,
-#                                         the Debian packages; every fuzz target briefly
+#                                         the Debian packages; the arm64 build as below; every
+#                                         fuzz target briefly
 #   ./build.sh fuzz [seconds]             run every fuzz target for this long each (default 600)
 #   ./build.sh package                    build the Debian packages into build-package/
 #   ./build.sh clang                      build with clang and run the tests
@@ -22,7 +23,8 @@ package_packages=(dpkg-dev file)
 # libmp3lame-dev: libsndfile's pkg-config file names it for --static links, yet its
 # development package does not bring it.
 check_packages=(groff mandoc man-db lintian libmp3lame-dev)
-arm64_packages=(g++-aarch64-linux-gnu qemu-user libsndfile1-dev:arm64 libstb-dev:arm64
+# pkgconf:arm64 brings aarch64-linux-gnu-pkg-config, which finds the arm64 libraries.
+arm64_packages=(g++-aarch64-linux-gnu qemu-user pkgconf:arm64 libsndfile1-dev:arm64 libstb-dev:arm64
                 libvorbis-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
 
 # What the test command gives each fuzz target beyond its corpus: enough to keep every
@@ -90,9 +92,12 @@ build_packages() {
   (cd "$here/build-package" && cpack >&2)
 }
 
-build_arm64() {
+# The arm64 build and its tests under qemu-user, and its words beside those of build/wordgen.
+check_arm64() {
   build build-arm64 -DCMAKE_BUILD_TYPE=Release -DWORDGEN_BENCH=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$here/cmake/aarch64-linux-gnu.cmake"
+  test_in build-arm64
+  "$here/tests/install/check_same_words.sh" "$here/build/wordgen" qemu-aarch64 "$here/build-arm64/wordgen"
 }
 
 # The fuzz targets, built with clang and libFuzzer under ASan+UBSan.
@@ -130,7 +135,8 @@ case "$command" in
     exec "$here/build/wordgen" "$@"
     ;;
   test)
-    install_missing "${run_packages[@]}" "${test_packages[@]}" "${package_packages[@]}" "${check_packages[@]}"
+    install_missing "${run_packages[@]}" "${test_packages[@]}" "${package_packages[@]}" \
+      "${check_packages[@]}" "${arm64_packages[@]}"
     build_release
     test_in build
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORDGEN_SANITIZE=ON -DWORDGEN_BENCH=OFF
@@ -140,6 +146,7 @@ case "$command" in
     "$here/tests/install/check_install.sh" "$here/build"
     build_packages
     "$here/tests/install/check_packages.sh" "$here/build-package"
+    check_arm64
     build_fuzz
     run_fuzz "$brief_fuzz_seconds"
     ;;
@@ -159,11 +166,9 @@ case "$command" in
     test_in build-clang
     ;;
   arm64)
-    install_missing "${run_packages[@]}" "${test_packages[@]}" "${arm64_packages[@]}"
+    install_missing "${run_packages[@]}" "${arm64_packages[@]}"
     build_program
-    build_arm64
-    test_in build-arm64
-    "$here/tests/install/check_same_words.sh" "$here/build/wordgen" qemu-aarch64 "$here/build-arm64/wordgen"
+    check_arm64
     ;;
   *)
     echo "usage: $0 run [wordgen options...] | test | fuzz [seconds] | package | clang | arm64" >&2
