@@ -8,17 +8,18 @@ fail() { echo "check_man_page: $*" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# Named as installed: mandoc takes the section from the name.
 case "$page" in
-  *.gz) gzip -dc "$page" > "$work/page" ;;
-  *) cp "$page" "$work/page" ;;
+  *.gz) gzip -dc "$page" > "$work/wordgen.1" ;;
+  *) cp "$page" "$work/wordgen.1" ;;
 esac
-warnings=$(groff -man -ww -z "$work/page" 2>&1) || fail "groff fails: $warnings"
+warnings=$(groff -man -ww -z "$work/wordgen.1" 2>&1) || fail "groff fails: $warnings"
 [ -z "$warnings" ] || fail "groff warns: $warnings"
-warnings=$(mandoc -T lint "$work/page" 2>&1) || fail "mandoc warns: $warnings"
-grep -q '@' <(sed -n '/^\.TH/p' "$work/page") && fail "the title line names no version"
+warnings=$(mandoc -T lint "$work/wordgen.1" 2>&1) || fail "mandoc warns: $warnings"
+grep -q '@' <(sed -n '/^\.TH/p' "$work/wordgen.1") && fail "the title line names no version"
 
 # The first example's command and its output, as the reader sees them.
-rendered=$(MANWIDTH=80 man -l -P cat "$work/page" 2>/dev/null | sed 's/^ *//')
+rendered=$(MANWIDTH=80 man -l -P cat "$work/wordgen.1" 2>/dev/null | sed 's/^ *//')
 command=$(grep -m1 '^\$ wordgen -r' <<<"$rendered") || fail "no example with a seed"
 shown=$(sed -n "/^\\$ wordgen -r/,/^\$/p" <<<"$rendered" | sed '1d;$d')
 # shellcheck disable=SC2086
