@@ -54,13 +54,23 @@ namespace {
 
 uint64_t rotate_right(uint64_t v, int k) { return (v >> k) | (v << (64 - k)); }
 
-// Makes values[from..to) from `ahead`, noting the first marked one.
-void block_make(RandomBlock& block, int64_t from, int64_t to) {
+// Values made per turn of the loop below: enough to spread its overhead and the mark test.
+constexpr int64_t make_stride = 4;
+
+// Makes `groups` groups of make_stride values from values[from] on. Marks are rare (odds
+// of 2^-54 a value), so a group shares one test, of its largest value, and a marked group
+// is noted by its first index: early, which is safe, as `marked` only has to come no later
+// than the first marked value.
+void block_make(RandomBlock& block, int64_t from, int64_t groups) {
     RandomState rng = block.ahead;
-    for (int64_t k = from; k < to; ++k) {
-        uint64_t x = random_step(rng);
-        block.values[k] = x;
-        if (x >= random_mark_floor) [[unlikely]] block.marked = std::min(block.marked, k);
+    for (int64_t k = from; k < from + groups * make_stride; k += make_stride) {
+        uint64_t largest = 0;
+        for (int64_t n = 0; n < make_stride; ++n) {
+            uint64_t x = random_step(rng);
+            block.values[k + n] = x;
+            largest = std::max(largest, x);
+        }
+        if (largest >= random_mark_floor) [[unlikely]] block.marked = std::min(block.marked, k);
     }
     block.ahead = rng;
 }
@@ -106,9 +116,10 @@ void random_block_fill(RandomBlock& block, int64_t wanted) {
     int64_t unread = block.end - block.read;
     std::memmove(block.values, block.values + block.read, static_cast<size_t>(unread) * sizeof(uint64_t));
     if (block.marked != random_no_mark) block.marked -= block.read;
+    int64_t groups = (random_block_capacity - unread) / make_stride;
     block.read = 0;
-    block.end = random_block_capacity;
-    block_make(block, unread, random_block_capacity);
+    block.end = unread + groups * make_stride;
+    block_make(block, unread, groups);
 }
 
 uint64_t random_block_below(RandomBlock& block, uint64_t n) {

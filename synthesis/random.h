@@ -60,6 +60,31 @@ uint64_t random_below(uint64_t n);
 // nothing; the walk falls back to 0 only with negative weights.
 int64_t pick_weighted(const int64_t* weights, int64_t count);
 
+// A bound known only at run time, prepared once so that a residue costs a multiplication
+// instead of a division (the round-up method: q = (t + ((x - t) >> 1)) >> shift, with t the
+// high half of x times the magic number, is x / n for every 64-bit x).
+struct RandomDivisor {
+    uint64_t n;
+    uint64_t magic;
+    int shift;
+};
+
+// For a bound n of at least 2.
+constexpr RandomDivisor random_divisor(uint64_t n) {
+    int bits = 0;  // bits of n - 1: 2^bits is the least power of two at or above n
+    while (bits < 64 && (uint64_t{1} << bits) < n) ++bits;
+    // floor(2^64 * (2^bits - n) / n) + 1, which fits 64 bits as 2^bits < 2n.
+    unsigned __int128 above = static_cast<unsigned __int128>((bits == 64 ? 0 : uint64_t{1} << bits) - n) << 64;
+    return RandomDivisor{n, static_cast<uint64_t>(above / n) + 1, bits - 1};
+}
+
+// x mod d.n.
+[[gnu::always_inline]] inline uint64_t random_residue(uint64_t x, const RandomDivisor& d) {
+    uint64_t t = static_cast<uint64_t>((static_cast<unsigned __int128>(x) * d.magic) >> 64);
+    uint64_t q = (t + ((x - t) >> 1)) >> d.shift;
+    return x - q * d.n;
+}
+
 // ---- The generator run ahead ----------------------------------------------------------
 // A hot loop reads draws from a block made in one tight pass, so the generator's serial
 // chain is off its critical path and a conditional draw is a step of the read position.
@@ -77,8 +102,8 @@ struct RandomBlock {
     uint64_t values[random_block_capacity];
     int64_t read;        // the next value to hand out
     int64_t end;         // values made
-    int64_t marked;      // the first value at or after `read` that is at least random_mark_floor;
-                         // random_no_mark when there is none
+    int64_t marked;      // no value from `read` up to this one is at least random_mark_floor
+                         // (random_no_mark: none at all); it may come before the first such
     RandomState ahead;   // the generator after values[end - 1]
 };
 
@@ -87,8 +112,8 @@ inline constexpr int64_t random_no_mark = INT64_MAX;
 // Starts a block at the program generator's state: nothing made yet.
 void random_block_start(RandomBlock& block);
 
-// Makes values until at least `wanted` (at most random_block_capacity) lie unread, moving
-// the unread ones to the front; `read`, `end` and `marked` change with them.
+// Makes values until at least `wanted` (at most random_block_capacity - 3) lie unread,
+// moving the unread ones to the front; `read`, `end` and `marked` change with them.
 void random_block_fill(RandomBlock& block, int64_t wanted);
 
 // random_below of the program generator, drawn from the block: the same results and the

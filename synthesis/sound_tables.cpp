@@ -183,20 +183,35 @@ constexpr auto tail_a_by_residue = letters_by_residue<tail_residues, tail_a_tota
 constexpr auto tail_e_by_residue = letters_by_residue<tail_residues, tail_e_total>(tail_e_entries, tail_e_weights);
 
 // Kinds 0 and 2 are of the a class, 1 and 3 of the e class; 2 and 3 have a tail.
-constexpr std::array<NucleusKind, 4> nucleus_kinds = {{
-    {vowel_a_by_residue.data(), tail_a_by_residue.data(), false, false},
-    {vowel_e_by_residue.data(), tail_e_by_residue.data(), false, true},
-    {vowel_a_by_residue.data(), tail_a_by_residue.data(), true, false},
-    {vowel_e_by_residue.data(), tail_e_by_residue.data(), true, true},
-}};
+constexpr std::array<NucleusKind, 4> nucleus_kinds = {{{false, false}, {false, true}, {true, false}, {true, true}}};
+constexpr auto kind_of_draw = walk_results<nucleus_kind_total>(nucleus_kind_weights);
 
 constexpr std::array<NucleusKind, nucleus_kind_total> kinds_by_draw() {
     std::array<NucleusKind, nucleus_kind_total> kinds{};
-    auto index = walk_results<nucleus_kind_total>(nucleus_kind_weights);
-    for (uint64_t r = 0; r < nucleus_kind_total; ++r) kinds[r] = nucleus_kinds[index[r]];
+    for (uint64_t r = 0; r < nucleus_kind_total; ++r) kinds[r] = nucleus_kinds[kind_of_draw[r]];
     return kinds;
 }
+
+template <uint64_t Residues>
+constexpr std::array<std::array<char, Residues>, nucleus_kind_total> rows_by_kind_draw(
+    const std::array<char, Residues>& a_row, const std::array<char, Residues>& e_row) {
+    std::array<std::array<char, Residues>, nucleus_kind_total> rows{};
+    for (uint64_t r = 0; r < nucleus_kind_total; ++r) rows[r] = nucleus_kinds[kind_of_draw[r]].e_class ? e_row : a_row;
+    return rows;
+}
+
+constexpr bool tailed_from(uint64_t first) {
+    for (uint64_t r = 0; r < nucleus_kind_total; ++r) {
+        if (nucleus_kinds[kind_of_draw[r]].with_tail != (r >= first)) return false;
+    }
+    return true;
+}
+static_assert(tailed_from(first_tailed_kind_draw));
 
 }  // namespace
 
 const std::array<NucleusKind, nucleus_kind_total> nucleus_kind_by_draw = kinds_by_draw();
+const std::array<std::array<char, vowel_residues>, nucleus_kind_total> vowel_by_kind_draw =
+    rows_by_kind_draw(vowel_a_by_residue, vowel_e_by_residue);
+const std::array<std::array<char, tail_residues>, nucleus_kind_total> tail_by_kind_draw =
+    rows_by_kind_draw(tail_a_by_residue, tail_e_by_residue);

@@ -42,15 +42,19 @@ extern const std::array<ConsonantPiece, coda_total> coda_by_draw;
 
 // A nucleus kind as a draw finds it. The two vowel tables are kept by residue modulo 56,
 // a multiple of both their totals (8 and 7), and the two tail tables modulo 10 (of 5 and
-// 10), so every kind draws its vowel and tail the same way and differs only in its rows.
+// 10), so every kind draws its vowel and tail the same way: the letters are found by the
+// kind's draw and the residue.
 inline constexpr uint64_t vowel_residues = vowel_a_total * vowel_e_total;
 inline constexpr uint64_t tail_residues = tail_e_total;
 
 struct NucleusKind {
-    const char* vowels;  // the vowel of each residue modulo vowel_residues
-    const char* tails;   // the tail of each residue modulo tail_residues
-    bool with_tail;      // kinds 2 and 3
-    bool e_class;        // kinds 1 and 3: the e tables, whose totals bound their draws
+    bool with_tail;  // kinds 2 and 3
+    bool e_class;    // kinds 1 and 3: the e tables, whose totals bound their draws
 };
 
 extern const std::array<NucleusKind, nucleus_kind_total> nucleus_kind_by_draw;
+extern const std::array<std::array<char, vowel_residues>, nucleus_kind_total> vowel_by_kind_draw;
+extern const std::array<std::array<char, tail_residues>, nucleus_kind_total> tail_by_kind_draw;
+
+// The kind draws from this one up choose a kind with a tail, the rare kinds 2 and 3.
+inline constexpr uint64_t first_tailed_kind_draw = 16;

@@ -62,12 +62,13 @@ Slice text_of(const ConsonantPiece& piece) { return Slice{piece.letters, piece.l
 
 template <typename Draws>
 Slice draw_nucleus(Draws& draws) {
-    const NucleusKind& kind = nucleus_kind_by_draw[draws.template below<nucleus_kind_total>()];
+    uint64_t k = draws.template below<nucleus_kind_total>();
+    NucleusKind kind = nucleus_kind_by_draw[k];
     uint64_t r = kind.e_class ? draws.template below<vowel_e_total>() : draws.template below<vowel_a_total>();
-    Slice vowel = {&kind.vowels[r], 1};
+    Slice vowel = {&vowel_by_kind_draw[k][r], 1};
     if (!kind.with_tail) return vowel;
     uint64_t t = kind.e_class ? draws.template below<tail_e_total>() : draws.template below<tail_a_total>();
-    return concat(vowel, Slice{&kind.tails[t], 1});
+    return concat(vowel, Slice{&tail_by_kind_draw[k][t], 1});
 }
 
 // Collapses runs of one letter and turns each kept s into c, and k into q, one time in 64.
@@ -164,48 +165,53 @@ void replace_letters(char* begin, const char* end, const uint64_t* v) {
     std::memcpy(out, pair, 2);
 }
 
-// A word being written: the next draw, the next byte, and what the clean-up must know.
+// A word being written: the next draw, the next byte, and the s and k so far, each of
+// which will cost the clean-up a draw.
 struct FastWord {
     const uint64_t* v;
     int64_t i;
     char* out;
-    char tail_before;     // the last nucleus's tail, which an onset may repeat; 0 for none
-    int64_t replaceable;  // the s and k so far, each of which will cost a draw
+    int64_t replaceable;
 };
+
+// Whether x is a multiple of 3, without a division: multiplying by the inverse of 3 modulo
+// 2^64 maps the multiples 3m onto the m from 0 to (2^64 - 1) / 3, and nothing else there.
+constexpr uint64_t inverse_of_3 = 0xAAAAAAAAAAAAAAABull;
+static_assert(inverse_of_3 * flag_odds == 1);
+[[gnu::always_inline]] inline bool one_in_three(uint64_t x) { return x * inverse_of_3 <= UINT64_MAX / flag_odds; }
 
 // The first onset and the coda are coin flips that a branch predictor cannot learn. So the
 // optional draw is always looked up and counted by adding its flag to the read position,
 // and the piece is always stored as two bytes while the output moves by its length, 0 when
 // it is absent; a later store overwrites what an absent or one-letter piece left. A tail,
-// one syllable in nine, is rare enough for a branch.
-[[gnu::always_inline]] inline void put_syllable(FastWord& w, bool with_onset) {
+// one syllable in nine, is rare enough for a branch, and so takes the collapse with it.
+[[gnu::always_inline]] inline void put_syllable(FastWord& w, bool with_onset, bool onset_follows) {
     ConsonantPiece onset = onset_by_draw[w.v[w.i] % onset_total];
     w.i += with_onset;
-    // Equal letters meet only where a tail meets an onset of that single letter: the
-    // clean-up's collapse is the onset written one byte back, over the tail.
-    w.out -= onset.letters[0] == w.tail_before;
     put_pair(w.out, onset.letters[0], onset.letters[1]);
     w.out += with_onset ? onset.length : 0;
     w.replaceable += with_onset ? onset.replaceable : 0;
-    const NucleusKind& kind = nucleus_kind_by_draw[w.v[w.i] % nucleus_kind_total];
-    *w.out++ = kind.vowels[w.v[w.i + 1] % vowel_residues];
+    uint64_t kind = w.v[w.i] % nucleus_kind_total;
+    *w.out++ = vowel_by_kind_draw[kind][w.v[w.i + 1] % vowel_residues];
     w.i += 2;
-    w.tail_before = 0;
-    if (kind.with_tail) [[unlikely]] {
-        w.tail_before = kind.tails[w.v[w.i++] % tail_residues];
-        *w.out++ = w.tail_before;
+    if (kind >= first_tailed_kind_draw) [[unlikely]] {
+        char tail = tail_by_kind_draw[kind][w.v[w.i++] % tail_residues];
+        *w.out++ = tail;
+        // Equal letters meet only where a tail meets a following onset of that single
+        // letter: the clean-up's collapse is that onset written one byte back, over it.
+        if (onset_follows) w.out -= onset_by_draw[w.v[w.i] % onset_total].letters[0] == tail;
     }
 }
 
 // One word of `count` syllables (at most fast_max_syllables) from the draws at `v`, with
 // its line feed, at `out`, which moves past it. Returns the draws it took.
 [[gnu::always_inline]] inline int64_t put_fast_word(const uint64_t* v, int64_t count, char*& out) {
-    bool first_without_onset = v[0] % flag_odds == 0;
-    bool with_coda = v[1] % flag_odds == 0;
+    bool first_without_onset = one_in_three(v[0]);
+    bool with_coda = one_in_three(v[1]);
     ConsonantPiece coda = coda_by_draw[v[2] % coda_total];
-    FastWord w = {v, 2 + int64_t{with_coda}, out, 0, with_coda ? coda.replaceable : 0};
-    if (count >= 1) put_syllable(w, !first_without_onset);
-    for (int64_t j = 1; j < count; ++j) put_syllable(w, true);
+    FastWord w = {v, 2 + int64_t{with_coda}, out, with_coda ? coda.replaceable : 0};
+    if (count >= 1) put_syllable(w, !first_without_onset, count > 1);
+    for (int64_t j = 1; j < count; ++j) put_syllable(w, true, j + 1 < count);
     put_pair(w.out, coda.letters[0], coda.letters[1]);
     w.out += with_coda ? coda.length : 0;
     // The clean-up draws one value per s or k; only one word in a hundred or so turns one.
@@ -252,32 +258,32 @@ struct LineRun {
 enum class FastStop { done, block_low, room, literal };
 
 // Fast words of `run` until the block runs low, the room does, or the next word needs the
-// literal path. Ranged: the count is drawn (by the divide instruction, which only the
-// syllable loop waits for); else it is min_syllables. Works on local copies, since every
-// letter stored through a char pointer could otherwise change the block and the run.
+// literal path. Ranged: the count is drawn; else it is min_syllables. Works on local
+// copies, since every letter stored through a char pointer could otherwise change the
+// block and the run, which the compiler would then read again for every word.
 template <bool Ranged>
-FastStop put_fast_words(LineRun& run, uint64_t size, int64_t line_room) {
+FastStop put_fast_words(LineRun& run, const RandomDivisor& range, int64_t line_room) {
+    if (run.limit - run.out < line_room) return FastStop::room;
     const uint64_t* values = draw_block.values;
     int64_t read = draw_block.read;
     const int64_t refill_at = draw_block.end - fast_block_reserve;
     const int64_t marked = draw_block.marked;
     char* out = run.out;
-    const char* const limit = run.limit;
-    const int64_t count = run.count;
+    const char* const room_end = run.limit - line_room;
     const int64_t min_syllables = run.min_syllables;
-    int64_t words = run.lines.words;
+    int64_t left = run.count - run.lines.words;
     FastStop stop = FastStop::done;
-    while (words < count) {
+    for (; left > 0; --left) {
         if (read > refill_at) {
             stop = FastStop::block_low;
             break;
         }
-        if (limit - out < line_room) {
+        if (out > room_end) {
             stop = FastStop::room;
             break;
         }
         const uint64_t* v = values + read;
-        int64_t syllables = Ranged ? min_syllables + static_cast<int64_t>(v[0] % size) : min_syllables;
+        int64_t syllables = Ranged ? min_syllables + static_cast<int64_t>(random_residue(v[0], range)) : min_syllables;
         if (syllables > fast_max_syllables) {
             stop = FastStop::literal;
             break;
@@ -290,26 +296,26 @@ FastStop put_fast_words(LineRun& run, uint64_t size, int64_t line_room) {
             break;
         }
         read += used;
-        ++words;
     }
     draw_block.read = read;
     run.out = out;
-    run.lines.words = words;
+    run.lines.words = run.count - left;
     return stop;
 }
 
 template <bool Ranged>
 void put_lines(LineRun& run) {
     uint64_t size = static_cast<uint64_t>(run.max_syllables) - static_cast<uint64_t>(run.min_syllables) + 1;
+    // A count drawn from more than 1024 values (or from all 2^64, when the size wraps to 0)
+    // may be rejected outside the marks: such ranges take the literal path for every word.
+    bool fast = Ranged ? size >= 2 && size <= random_mark_bound : run.min_syllables <= fast_max_syllables;
+    RandomDivisor range = random_divisor(Ranged && fast ? size : 2);
     int64_t longest = std::min(Ranged ? run.max_syllables : run.min_syllables, fast_max_syllables);
     int64_t line_room = fast_line_room(longest);
-    // A count drawn from more than 1024 values (or from all 2^64) may be rejected outside
-    // the marks: such ranges take the literal path for every word.
-    bool fast = Ranged ? size <= random_mark_bound : run.min_syllables <= fast_max_syllables;
     WordLines& lines = run.lines;
     while (lines.words < run.count && !lines.holding && !lines.too_long) {
         random_block_fill(draw_block, fast_block_reserve);
-        FastStop stop = fast ? put_fast_words<Ranged>(run, size, line_room) : FastStop::literal;
+        FastStop stop = fast ? put_fast_words<Ranged>(run, range, line_room) : FastStop::literal;
         if (stop == FastStop::done) return;
         if (stop == FastStop::block_low) continue;
         // Out of room with words made: the caller makes room. With none made, the literal
