@@ -1,6 +1,7 @@
 // Word assembly: draws pronounceable words from the sound tables, either one at a time
-// into the concatenation arena or as lines straight into a caller's buffer. No state of
-// its own: it advances random_state and the arena.
+// into the concatenation arena or as lines straight into a caller's buffer. It advances
+// random_state and the arena, and keeps nothing between calls (the block of draws that
+// make_word_lines makes ahead lives only within the call).
 #pragma once
 
 #include <cstdint>
