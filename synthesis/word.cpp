@@ -125,7 +125,10 @@ constexpr int64_t fast_max_syllables = 64;
 
 // Draws a word may take: the count, two flags and the coda, four per syllable, and one per
 // s or k, of which an onset or the coda has at most two.
-constexpr int64_t fast_word_draws(int64_t syllables) { return 4 + 4 * syllables + 2 * (syllables + 1); }
+constexpr int64_t fast_word_draws(int64_t syllables) {
+    int64_t counted = std::max<int64_t>(syllables, 0);
+    return 4 + 4 * counted + 2 * (counted + 1);
+}
 
 // The replacement draws of up to this many s and k are tested without a branch on their
 // number: 99 words in 100 have fewer.
@@ -254,28 +257,30 @@ struct LineRun {
     WordLines lines;
 };
 
-// Why a stretch of fast words ended.
-enum class FastStop { done, block_low, room, literal };
+// Why a stretch of fast words ended: its words are made; the block's end or a mark is
+// within the draws the next word may take; the room is short; the next count is too long.
+enum class FastStop { done, edge, room, literal };
 
-// Fast words of `run` until the block runs low, the room does, or the next word needs the
-// literal path. Ranged: the count is drawn; else it is min_syllables. Works on local
-// copies, since every letter stored through a char pointer could otherwise change the
-// block and the run, which the compiler would then read again for every word.
+// Fast words of `run` until one of the other stops. Ranged: the count is drawn; else it is
+// min_syllables. Works on local copies, since every letter stored through a char pointer
+// could otherwise change the block and the run, which the compiler would then read again
+// for every word.
 template <bool Ranged>
-FastStop put_fast_words(LineRun& run, const RandomDivisor& range, int64_t line_room) {
+FastStop put_fast_words(LineRun& run, const RandomDivisor& range, int64_t longest, int64_t line_room) {
     if (run.limit - run.out < line_room) return FastStop::room;
     const uint64_t* values = draw_block.values;
     int64_t read = draw_block.read;
-    const int64_t refill_at = draw_block.end - fast_block_reserve;
-    const int64_t marked = draw_block.marked;
+    // A word may start where every draw it may take, and the replacement window past
+    // them, lies before the block's end and before the first mark: then it is exact.
+    const int64_t horizon = std::min(draw_block.marked, draw_block.end) - fast_word_draws(longest) - replacement_window;
     char* out = run.out;
     const char* const room_end = run.limit - line_room;
     const int64_t min_syllables = run.min_syllables;
     int64_t left = run.count - run.lines.words;
     FastStop stop = FastStop::done;
     for (; left > 0; --left) {
-        if (read > refill_at) {
-            stop = FastStop::block_low;
+        if (read > horizon) {
+            stop = FastStop::edge;
             break;
         }
         if (out > room_end) {
@@ -288,14 +293,7 @@ FastStop put_fast_words(LineRun& run, const RandomDivisor& range, int64_t line_r
             stop = FastStop::literal;
             break;
         }
-        char* line = out;
-        int64_t used = Ranged + put_fast_word(v + Ranged, syllables, out);
-        if (read + used > marked) [[unlikely]] {
-            out = line;  // a marked draw: the literal path decides this word
-            stop = FastStop::literal;
-            break;
-        }
-        read += used;
+        read += Ranged + put_fast_word(v + Ranged, syllables, out);
     }
     draw_block.read = read;
     run.out = out;
@@ -315,9 +313,10 @@ void put_lines(LineRun& run) {
     WordLines& lines = run.lines;
     while (lines.words < run.count && !lines.holding && !lines.too_long) {
         random_block_fill(draw_block, fast_block_reserve);
-        FastStop stop = fast ? put_fast_words<Ranged>(run, range, line_room) : FastStop::literal;
+        FastStop stop = fast ? put_fast_words<Ranged>(run, range, longest, line_room) : FastStop::literal;
         if (stop == FastStop::done) return;
-        if (stop == FastStop::block_low) continue;
+        // At the block's end, make more; at a mark, the literal path takes the word.
+        if (stop == FastStop::edge && draw_block.end - draw_block.read < fast_block_reserve) continue;
         // Out of room with words made: the caller makes room. With none made, the literal
         // path makes the word and holds it if it does not fit.
         if (stop == FastStop::room && lines.words > 0) return;
