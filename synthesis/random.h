@@ -69,7 +69,7 @@ struct RandomDivisor {
     int shift;
 };
 
-// For a bound n of at least 2.
+// Prepares a bound n of at least 2.
 constexpr RandomDivisor random_divisor(uint64_t n) {
     int bits = 0;  // bits of n - 1: 2^bits is the least power of two at or above n
     while (bits < 64 && (uint64_t{1} << bits) < n) ++bits;
@@ -102,8 +102,9 @@ struct RandomBlock {
     uint64_t values[random_block_capacity];
     int64_t read;        // the next value to hand out
     int64_t end;         // values made
-    int64_t marked;      // no value from `read` up to this one is at least random_mark_floor
-                         // (random_no_mark: none at all); it may come before the first such
+    int64_t marked;      // every value from `read` to just before this one is below
+                         // random_mark_floor (random_no_mark: every value made); it may
+                         // lie before the first marked value, never after it
     RandomState ahead;   // the generator after values[end - 1]
 };
 

@@ -118,7 +118,7 @@ Slice literal_word(int64_t min_syllables, int64_t max_syllables, Draws& draws) {
 // ---- The fast path: words straight into the output, from a block of draws ------------
 // Exact while none of a word's draws is marked (see random_mark_floor): every bound here
 // is at most 1024, so each draw is then one value and its residue, and the clean-up is
-// known from the pieces. A word whose draws hold a mark is made again by the literal path.
+// known from the pieces. A word whose draws might reach a mark takes the literal path.
 
 // Longer words, which are rare and cost far more than their draws, take the literal path.
 constexpr int64_t fast_max_syllables = 64;
@@ -134,7 +134,8 @@ constexpr int64_t fast_word_draws(int64_t syllables) {
 // number: 99 words in 100 have fewer.
 constexpr int64_t replacement_window = 2;
 
-// Values a block must hold before a word starts: its draws and the replacement window.
+// Values a block is filled to hold before each stretch of fast words: the most a word may
+// take, and the replacement window past them.
 constexpr int64_t fast_block_reserve = fast_word_draws(fast_max_syllables) + replacement_window;
 
 // Bytes a line may touch: four letters a syllable, two of a coda, the line feed, and one
