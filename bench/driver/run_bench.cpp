@@ -237,6 +237,26 @@ void measure_words(benchmark::State& state) {
 void BM_LiteralWord(benchmark::State& state) { measure_words<literal_word>(state); }
 void BM_MakeWord(benchmark::State& state) { measure_words<make_word>(state); }
 
+// The same words as lines in an output block, the way the program makes them.
+void BM_MakeWordLines(benchmark::State& state) {
+    if (!arena_open()) {
+        state.SkipWithError("no memory for the arena");
+        return;
+    }
+    seed_random(1);
+    std::vector<char> block(65536);
+    for (auto _ : state) {
+        for (int64_t left = in_process_words; left > 0;) {
+            WordLines lines = make_word_lines(1, 5, left, block.data(), static_cast<int64_t>(block.size()));
+            benchmark::DoNotOptimize(block.data());
+            benchmark::ClobberMemory();
+            left -= lines.words;
+        }
+    }
+    arena_close();
+    state.SetItemsProcessed(state.iterations() * in_process_words);
+}
+
 // This kind of machine is shared and its speed drifts from run to run, so the program
 // runs nine times and the median is the figure to quote.
 BENCHMARK(BM_Wordgen)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(9)->ReportAggregatesOnly();
@@ -244,6 +264,7 @@ BENCHMARK(BM_Wordgen)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(
 BENCHMARK(BM_Pwgen)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_Apg)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_MakeWord)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MakeWordLines)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LiteralWord)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
