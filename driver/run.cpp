@@ -29,8 +29,7 @@ struct WordSink {
     int64_t used;
     bool failed;
     bool tallied;  // letters are counted only when the report will read them
-    // Spare bytes past the capacity let a short word arrive as whole arena lanes.
-    char buffer[sink_capacity + arena_slack];
+    char buffer[sink_capacity];
 };
 
 WordSink sink;
@@ -106,7 +105,7 @@ void sink_flush() {
     sink.used = 0;
 }
 
-// The word and its line feed.
+// A word and its line feed, for a word that word assembly could not place in the buffer.
 void sink_put_line(Slice word) {
     if (word.length + 1 > sink_capacity - sink.used) {
         sink_flush();
@@ -118,53 +117,34 @@ void sink_put_line(Slice word) {
         }
     }
     char* out = sink.buffer + sink.used;
-    if (word.length == 0) {
-        // An empty word is just its line feed.
-    } else if (word.length <= arena_slack && arena_in_block(word.data)) {
-        // Bytes of the current block are readable arena_slack past any copy: move lanes.
-        std::memcpy(out, word.data, arena_slack);
-    } else {
-        std::memcpy(out, word.data, static_cast<size_t>(word.length));
-    }
+    if (word.length > 0) std::memcpy(out, word.data, static_cast<size_t>(word.length));
     out[word.length] = '\n';
     sink.used += word.length + 1;
 }
 
-// Words are made a batch at a time and wait in the arena until the batch goes to the sink:
-// by then the stores that made them have long completed, so copying them out never waits
-// on those stores. A batch ends early once it fills half the block or a long word borrows
-// further blocks.
-constexpr int64_t batch_words = 256;
-constexpr int64_t batch_bytes = arena_block_size / 2;
-
-struct WordBatch {
-    Slice words[batch_words];
-    int64_t count;
-};
-
-WordBatch batch;
-
-// Sends the batch to the sink and gives its arena space back.
-void batch_flush() {
-    for (int64_t i = 0; i < batch.count; ++i) sink_put_line(batch.words[i]);
-    batch.count = 0;
-    arena_release_word();
-}
-
-// Makes the words and hands them to the sink, stopping at the first word that memory
-// cannot hold or the first failed write. False when a word could not be held; a failed
-// write shows in the sink's own flag, so both can be reported.
+// Words are made straight into the sink's buffer; the buffer leaves when the next word might
+// not fit, and a long word that did not fit follows it on its own. Stops at the first word
+// that memory cannot hold or the first failed write. False when a word could not be held; a
+// failed write shows in the sink's own flag, so both can be reported.
 bool generate_words(const RunOptions& options) {
-    bool held = true;
-    for (int64_t left = options.word_count; left > 0 && held && !sink.failed;) {
-        int64_t wanted = std::min(left, batch_words);
-        batch.count = make_words(options.min_syllables, options.max_syllables, batch.words, wanted, batch_bytes);
-        left -= batch.count;
-        held = !concat_arena.exhausted;
-        batch_flush();
+    for (int64_t left = options.word_count; left > 0 && !sink.failed;) {
+        WordLines lines = make_word_lines(options.min_syllables, options.max_syllables, left,
+                                          sink.buffer + sink.used, sink_capacity - sink.used);
+        sink.used += lines.bytes;
+        left -= lines.words;
+        if (lines.too_long) {
+            sink_flush();
+            return false;
+        }
+        if (lines.holding) {
+            sink_put_line(lines.held);
+            arena_release_word();
+        } else if (left > 0) {
+            sink_flush();
+        }
     }
     sink_flush();
-    return held;
+    return true;
 }
 
 void reset_run_state() {

@@ -7,8 +7,7 @@ ConcatArena concat_arena = {};
 
 bool arena_open() {
     concat_arena = {};
-    // Zeroed, so the lanes read past a piece never carry indeterminate bytes.
-    char* block = static_cast<char*>(std::calloc(1, arena_block_size + arena_slack));
+    char* block = static_cast<char*>(std::malloc(arena_block_size));
     if (!block) return false;
     concat_arena.base = block;
     concat_arena.run_block = block;
@@ -24,7 +23,6 @@ void arena_release_extra() {
     arena.base = arena.run_block;
     arena.capacity = arena.run_block ? arena_block_size : 0;
     arena.position = 0;
-    arena.last = nullptr;
 }
 
 void arena_close() {
@@ -40,7 +38,7 @@ bool arena_grow(int64_t size) {
     int64_t wanted = std::min(std::max(size, 2 * std::max(arena.capacity, arena_block_size)), room);
     char* block = nullptr;
     if (!arena.exhausted && size <= room && arena.extra_count < arena_max_extra_blocks) {
-        block = static_cast<char*>(std::calloc(1, static_cast<size_t>(wanted + arena_slack)));
+        block = static_cast<char*>(std::malloc(static_cast<size_t>(wanted)));
     }
     if (!block) {
         arena.exhausted = true;
@@ -51,7 +49,6 @@ bool arena_grow(int64_t size) {
     arena.base = block;
     arena.capacity = wanted;
     arena.position = 0;
-    arena.last = nullptr;
     return true;
 }
 
@@ -59,6 +56,5 @@ Slice arena_copy(Slice text) {
     char* out = arena_take(text.length);
     if (!out) return Slice{nullptr, 0};
     std::memcpy(out, text.data, static_cast<size_t>(text.length));
-    concat_arena.last = out;
     return Slice{out, text.length};
 }

@@ -1,7 +1,7 @@
 // The concatenation arena: the run's bump block in which word assembly joins pieces.
 // State: concat_arena. One 64 KiB block serves the run; a word that outgrows it borrows
 // further blocks, and the space of the words made so far is given back when their user
-// releases it (the run does so once each batch of words is written).
+// releases it (the run's line maker does so after each word it copies out).
 #pragma once
 
 #include <cstdint>
@@ -10,16 +10,13 @@
 #include "runtime/text/slice.h"
 
 // The run's block: 64 KiB holds about 1,300 default words' joins, and far more since
-// the space is given back after each batch of words is written.
+// the space is given back once the words are written.
 inline constexpr int64_t arena_block_size = 65536;
 // Joins start at offsets that are multiples of this.
 inline constexpr int64_t arena_alignment = 8;
 // Most bytes of extra blocks one word may borrow: about 10,800 syllables' worth of joins
 // (each join copies the word so far, so the cost grows with the square of the length).
 inline constexpr int64_t arena_word_limit = int64_t{256} << 20;
-// Every block has this many spare bytes past its capacity, so a short piece that lies in
-// the block can be moved as whole 16-byte lanes without reading or writing past it.
-inline constexpr int64_t arena_slack = 32;
 // Extra blocks double from the block size, so the word limit needs at most this many.
 inline constexpr int arena_max_extra_blocks = 16;
 
@@ -27,7 +24,6 @@ struct ConcatArena {
     char* base;         // the block joins go to now
     int64_t capacity;   // its size
     int64_t position;   // offset of its first free byte
-    const char* last;   // the latest copy, which lies in the current block
     char* run_block;    // the run's own block, where every word starts
     char* extra[arena_max_extra_blocks];  // blocks borrowed by the current word
     int extra_count;
@@ -52,7 +48,6 @@ void arena_release_extra();
 inline void arena_release_word() {
     if (concat_arena.extra_count != 0) [[unlikely]] arena_release_extra();
     concat_arena.position = 0;
-    concat_arena.last = nullptr;
 }
 
 // Moves joins to a fresh block of at least `size` bytes. False (and `exhausted` set)
@@ -77,29 +72,14 @@ inline void arena_release_word() {
 // if it copied. The empty Slice once the arena is exhausted.
 Slice arena_copy(Slice text);
 
-// Whether `p` lies in the block joins go to now, and so has arena_slack readable bytes
-// after any copy there.
-inline bool arena_in_block(const char* p) {
-    uintptr_t offset = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(concat_arena.base);
-    return offset < static_cast<uintptr_t>(concat_arena.capacity);
-}
-
-// Copies `piece` (at least one byte) to `out`, which has arena_slack spare bytes after
-// it. The latest copy, usually the word being built, may be read past its end, into
-// its block's own bytes, and so moves as whole 16-byte lanes; table pieces are one or
-// two letters, which two byte moves cover.
-[[gnu::always_inline]] inline void arena_put(char* out, Slice piece, const char* last) {
-    const char* from = piece.data;
-    int64_t length = piece.length;
-    if (length <= 2) {
-        out[0] = from[0];
-        out[length - 1] = from[length - 1];
-    } else if (from == last && length <= arena_slack) {
-        char lanes[arena_slack];
-        std::memcpy(lanes, from, arena_slack);
-        std::memcpy(out, lanes, arena_slack);
+// Copies `piece` (at least one byte) to `out`. Table pieces are one or two letters,
+// which two byte moves cover without a call.
+[[gnu::always_inline]] inline void arena_put(char* out, Slice piece) {
+    if (piece.length <= 2) {
+        out[0] = piece.data[0];
+        out[piece.length - 1] = piece.data[piece.length - 1];
     } else {
-        std::memcpy(out, from, static_cast<size_t>(length));
+        std::memcpy(out, piece.data, static_cast<size_t>(piece.length));
     }
 }
 
@@ -111,10 +91,7 @@ inline bool arena_in_block(const char* p) {
     int64_t size = first.length + second.length;
     char* out = arena_take(size);
     if (!out) [[unlikely]] return Slice{nullptr, 0};
-    // Read after the taking: a fresh block holds no latest copy yet.
-    const char* last = concat_arena.last;
-    arena_put(out, first, last);
-    arena_put(out + first.length, second, last);
-    concat_arena.last = out;
+    arena_put(out, first);
+    arena_put(out + first.length, second);
     return Slice{out, size};
 }

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
+
+#include "synthesis/planted_draws.h"
 
 namespace {
 
@@ -152,6 +155,116 @@ TEST(RandomTest, NegativeWeightsFallBackToTheFirstEntry) {
         int64_t index = pick_weighted(weights, 3);
         ASSERT_TRUE(index == 0 || index == 2);
     }
+}
+
+// ---- Stepping back ------------------------------------------------------------------
+
+TEST(RandomTest, StepBackUndoesSteps) {
+    for (uint64_t seed : {uint64_t{0}, uint64_t{3}, ~uint64_t{0}}) {
+        seed_random(seed);
+        RandomState before = random_state;
+        for (int i = 0; i < 1000; ++i) random_step(random_state);
+        for (int i = 0; i < 1000; ++i) random_step_back(random_state);
+        EXPECT_TRUE(same_state(before, random_state)) << "seed " << seed;
+    }
+    RandomState planted = state_drawing_at(4, 12345, 9);
+    for (int i = 0; i < 4; ++i) random_step(planted);
+    EXPECT_EQ(random_step(planted), 12345u);
+    planted = state_drawing_two_at(2, ~uint64_t{0}, 77, 5);
+    for (int i = 0; i < 2; ++i) random_step(planted);
+    EXPECT_EQ(random_step(planted), ~uint64_t{0});
+    EXPECT_EQ(random_step(planted), 77u);
+}
+
+// ---- Residues by a prepared divisor ------------------------------------------------------
+
+TEST(RandomTest, PreparedDivisorsGiveExactResidues) {
+    std::vector<uint64_t> bounds;
+    for (uint64_t n = 2; n <= 1100; ++n) bounds.push_back(n);
+    for (uint64_t n : {(uint64_t{1} << 32) - 1, uint64_t{1} << 32, (uint64_t{1} << 32) + 1, uint64_t{1000000007},
+                       uint64_t{1} << 63, (uint64_t{1} << 63) + 1, ~uint64_t{0} - 1, ~uint64_t{0}}) {
+        bounds.push_back(n);
+    }
+    seed_random(19);
+    for (uint64_t n : bounds) {
+        RandomDivisor d = random_divisor(n);
+        uint64_t top_multiple = ~uint64_t{0} - ~uint64_t{0} % n;
+        std::vector<uint64_t> draws = {0, 1, n - 1, n, n + 1, 2 * n - 1, top_multiple, top_multiple - 1,
+                                       ~uint64_t{0}, ~uint64_t{0} - 1, uint64_t{1} << 63, (uint64_t{1} << 63) - 1};
+        for (int i = 0; i < 64; ++i) draws.push_back(next_random());
+        for (uint64_t x : draws) ASSERT_EQ(random_residue(x, d), x % n) << x << " mod " << n;
+    }
+}
+
+// ---- The block made ahead ----------------------------------------------------------------
+
+TEST(RandomTest, ABlockHandsOutTheGeneratorsValuesInOrder) {
+    // Stretches of every size a reader asks for, across the refills that move the unread
+    // values to the front, then the generator set to where the reading stopped.
+    auto block = std::make_unique<RandomBlock>();
+    for (int64_t stretch : {int64_t{1}, int64_t{7}, int64_t{390}, random_block_capacity - 3}) {
+        seed_random(21);
+        RandomState expected = random_state;
+        random_block_start(*block);
+        for (int round = 0; round < 40; ++round) {
+            random_block_fill(*block, stretch);
+            ASSERT_GE(block->end - block->read, stretch);
+            ASSERT_LE(block->end, random_block_capacity);
+            int64_t take = (round * 37) % stretch + 1;
+            for (int64_t k = 0; k < take; ++k) ASSERT_EQ(block->values[block->read++], random_step(expected));
+        }
+        random_block_finish(*block);
+        EXPECT_TRUE(same_state(random_state, expected)) << "stretch " << stretch;
+    }
+}
+
+TEST(RandomTest, BlockDrawsAreRandomBelowsDraws) {
+    auto block = std::make_unique<RandomBlock>();
+    for (uint64_t n : {uint64_t{0}, uint64_t{1}, uint64_t{3}, uint64_t{64}, uint64_t{521}, (uint64_t{1} << 63) + 1}) {
+        seed_random(23);
+        random_block_start(*block);
+        std::vector<uint64_t> from_block;
+        for (int i = 0; i < 5000; ++i) from_block.push_back(random_block_below(*block, n));
+        seed_random(23);
+        for (int i = 0; i < 5000; ++i) ASSERT_EQ(from_block[static_cast<size_t>(i)], random_below(n)) << "bound " << n;
+        RandomState expected = random_state;
+        random_block_finish(*block);
+        EXPECT_TRUE(same_state(random_state, expected)) << "bound " << n;
+    }
+}
+
+TEST(RandomTest, MarksComeNoLaterThanTheValuesTheyMark) {
+    // Planted values at, above and just below the floor, at every position of a group of
+    // four and in the second block; then two marks side by side, the one found after the
+    // reader passes the other.
+    const uint64_t planted_draws[] = {~uint64_t{0}, random_mark_floor, random_mark_floor - 1, 0};
+    auto block = std::make_unique<RandomBlock>();
+    for (int k : {0, 1, 2, 3, 4, 5, 100, 2043, 2044, 2050, 3000}) {
+        for (uint64_t draw : planted_draws) {
+            random_state = state_drawing_at(k, draw, 31);
+            random_block_start(*block);
+            int64_t position = k;  // where the planted value lies in the block
+            random_block_fill(*block, random_block_capacity - 3);
+            while (position >= block->end) {
+                position -= block->end;
+                block->read = block->end;
+                random_block_fill(*block, random_block_capacity - 3);
+            }
+            ASSERT_EQ(block->values[position], draw);
+            if (draw >= random_mark_floor) {
+                ASSERT_LE(block->marked, position) << "k " << k;
+            } else {
+                ASSERT_EQ(block->marked, random_no_mark) << "k " << k;
+            }
+        }
+    }
+    random_state = state_drawing_two_at(10, ~uint64_t{0}, random_mark_floor, 33);
+    random_block_start(*block);
+    random_block_fill(*block, random_block_capacity - 3);
+    for (int i = 0; i <= 10; ++i) random_block_below(*block, 1);
+    EXPECT_EQ(block->marked, 11);
+    random_block_below(*block, 1);
+    EXPECT_EQ(block->marked, random_no_mark);
 }
 
 }  // namespace

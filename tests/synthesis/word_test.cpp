@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "synthesis/arena.h"
+#include "synthesis/planted_draws.h"
 
 namespace {
 
@@ -65,13 +66,6 @@ std::vector<std::string> words(uint64_t seed, int64_t min_syllables, int64_t max
     return result;
 }
 
-bool same_state(const RandomState& a, const RandomState& b) {
-    for (int i = 0; i < 4; ++i) {
-        if (a.s[i] != b.s[i]) return false;
-    }
-    return true;
-}
-
 // ---- Known words --------------------------------------------------------------------
 
 TEST(WordTest, KnownWordsForKnownSeeds) {
@@ -125,85 +119,6 @@ TEST(WordTest, MatchesTheLiteralRulesForManySeedsAndRanges) {
     }
 }
 
-// ---- Rejected draws -------------------------------------------------------------------
-// A rejection takes odds of about 2^-60, so no run of seeds meets one. Instead the state
-// is built backwards from a chosen draw, which the generator's steps allow: each is
-// invertible.
-
-uint64_t inverse_odd(uint64_t a) {
-    uint64_t x = a;  // correct to 3 bits; each step doubles that
-    for (int i = 0; i < 5; ++i) x *= 2 - a * x;
-    return x;
-}
-
-uint64_t rotate_right(uint64_t v, int k) { return (v >> k) | (v << (64 - k)); }
-
-// Undoes one random_step.
-void step_back(RandomState& state) {
-    uint64_t* a = state.s;
-    uint64_t s3_xor_s1 = rotate_right(a[3], 45);
-    uint64_t s0 = a[0] ^ s3_xor_s1;
-    // a1 ^ a2 == s1 ^ (s1 << 17): undone by shifting the result in again.
-    uint64_t y = a[1] ^ a[2];
-    uint64_t s1 = y ^ (y << 17) ^ (y << 34) ^ (y << 51);
-    uint64_t s2 = a[1] ^ s1 ^ s0;
-    state.s[0] = s0;
-    state.s[1] = s1;
-    state.s[2] = s2;
-    state.s[3] = s3_xor_s1 ^ s1;
-}
-
-// A state whose draw number `k` (from 0) returns `draw`; the other bits come from `seed`.
-RandomState state_drawing_at(int k, uint64_t draw, uint64_t seed) {
-    seed_random(seed);
-    RandomState state = random_state;
-    // The output is rotl(s1 * 5, 7) * 9.
-    state.s[1] = rotate_right(draw * inverse_odd(9), 7) * inverse_odd(5);
-    for (int i = 0; i < k; ++i) step_back(state);
-    return state;
-}
-
-TEST(WordTest, StepBackUndoesAStep) {
-    seed_random(3);
-    RandomState before = random_state;
-    random_step(random_state);
-    step_back(random_state);
-    EXPECT_TRUE(same_state(before, random_state));
-    RandomState planted = state_drawing_at(4, 12345, 9);
-    for (int i = 0; i < 4; ++i) random_step(planted);
-    EXPECT_EQ(random_step(planted), 12345u);
-}
-
-TEST(WordTest, RejectedDrawsAreDrawnAgainAsTheRulesSay) {
-    // The largest draw is rejected by every bound that is not a power of two, the one
-    // below it by every such bound but 3 and 5, and 0 by none. Planted at each position
-    // of a word, they reach every table's rejection.
-    const uint64_t planted_draws[] = {~uint64_t{0}, ~uint64_t{0} - 1, 0};
-    struct Range {
-        int64_t min_syllables, max_syllables;
-    };
-    const Range ranges[] = {{1, 1}, {2, 2}, {1, 5}, {0, 0}, {2, 17}};
-    ArenaScope arena;
-    for (const Range& range : ranges) {
-        for (int k = 0; k < 14; ++k) {
-            for (uint64_t draw : planted_draws) {
-                for (uint64_t seed = 0; seed < 12; ++seed) {
-                    RandomState start = state_drawing_at(k, draw, seed);
-                    random_state = start;
-                    Slice word = make_word(range.min_syllables, range.max_syllables);
-                    std::string fast = word.data ? std::string(word.data, static_cast<size_t>(word.length)) : "";
-                    arena_release_word();
-                    RandomState fast_end = random_state;
-                    random_state = start;
-                    ASSERT_EQ(fast, reference_word(range.min_syllables, range.max_syllables))
-                        << "draw " << k << " seed " << seed;
-                    ASSERT_TRUE(same_state(fast_end, random_state)) << "draw " << k << " seed " << seed;
-                }
-            }
-        }
-    }
-}
-
 // ---- Shapes -------------------------------------------------------------------------
 
 TEST(WordTest, LettersAndLengthsStayWithinTheirBounds) {
@@ -250,23 +165,6 @@ TEST(WordTest, CleanUpNeverWritesIntoTheTables) {
         ASSERT_EQ(std::string(onset_table.entries[i].data, static_cast<size_t>(onset_table.entries[i].length)),
                   before[static_cast<size_t>(i)]);
     }
-}
-
-TEST(WordTest, TablesHaveTheirTotals) {
-    auto total = [](const WeightedTable& t) {
-        int64_t sum = 0;
-        for (int64_t i = 0; i < t.count; ++i) sum += t.weights[i];
-        return sum;
-    };
-    EXPECT_EQ(total(onset_table), 521);
-    EXPECT_EQ(total(nucleus_kind_table), 18);
-    EXPECT_EQ(total(vowel_table_a), 8);
-    EXPECT_EQ(total(vowel_table_e), 7);
-    EXPECT_EQ(total(tail_table_a), 5);
-    EXPECT_EQ(total(tail_table_e), 10);
-    EXPECT_EQ(total(coda_table), 137);
-    EXPECT_EQ(onset_table.count, 88);
-    EXPECT_EQ(coda_table.count, 20);
 }
 
 TEST(WordTest, ReplacementLettersAppearOnlyInPlaceOfSAndK) {
@@ -360,6 +258,151 @@ TEST(WordTest, TheFullRangeDrawsOneRawNumberForTheCount) {
         }
         arena_close();
         ASSERT_TRUE(arena_open());
+    }
+}
+
+// ---- Lines straight into a buffer --------------------------------------------------------
+
+// What a caller of make_word_lines prints, with `room` bytes each call: the lines, each held
+// word after them, and "<too long>" where a word could not be held. Bytes past the room
+// must stay as they were.
+std::string lines_of(int64_t min_syllables, int64_t max_syllables, int64_t count, int64_t room) {
+    constexpr char canary = '#';
+    constexpr int64_t canary_bytes = 16;
+    std::vector<char> buffer(static_cast<size_t>(room + canary_bytes), canary);
+    std::string text;
+    for (int64_t left = count; left > 0;) {
+        WordLines lines = make_word_lines(min_syllables, max_syllables, left, buffer.data(), room);
+        for (int64_t k = room; k < room + canary_bytes; ++k) EXPECT_EQ(buffer[static_cast<size_t>(k)], canary);
+        EXPECT_LE(lines.bytes, room);
+        text.append(buffer.data(), static_cast<size_t>(lines.bytes));
+        left -= lines.words;
+        if (lines.too_long) {
+            EXPECT_FALSE(lines.holding);
+            text += "<too long>";
+            break;
+        }
+        if (lines.holding) {
+            text.append(lines.held.data ? lines.held.data : "", static_cast<size_t>(lines.held.length));
+            text += '\n';
+            arena_release_word();
+        }
+        // Every call makes progress.
+        EXPECT_TRUE(lines.words > 0) << "room " << room;
+        if (lines.words == 0) break;
+    }
+    return text;
+}
+
+// The same words by the literal reference, one per line.
+std::string reference_lines(int64_t min_syllables, int64_t max_syllables, int64_t count) {
+    std::string text;
+    for (int64_t i = 0; i < count; ++i) text += reference_word(min_syllables, max_syllables) + "\n";
+    return text;
+}
+
+TEST(WordTest, LinesAreTheLiteralWordsForEveryRangeAndRoom) {
+    // Fast ranges, ranges with words too long for the fast path, ranges too wide for its
+    // count draw, and rooms from a whole block down to one byte, where every word must be
+    // made in the arena and held.
+    struct Range {
+        int64_t min_syllables, max_syllables;
+    };
+    const Range ranges[] = {{1, 5}, {1, 1}, {3, 3}, {1, 16}, {0, 0}, {-4, -1}, {5, 2}, {2, 17}, {1, 40},
+                            {60, 70}, {65, 65}, {64, 64}, {1, 1024}, {1, 1025}, {-1000, 1000}};
+    const int64_t rooms[] = {65536, 300, 24, 7, 1};
+    ArenaScope arena;
+    for (const Range& range : ranges) {
+        for (int64_t room : rooms) {
+            for (uint64_t seed = 0; seed < 4; ++seed) {
+                int64_t count = range.max_syllables > 100 ? 20 : 300;
+                seed_random(seed * 104729 + 7);
+                RandomState start = random_state;
+                std::string lines = lines_of(range.min_syllables, range.max_syllables, count, room);
+                RandomState lines_end = random_state;
+                random_state = start;
+                ASSERT_EQ(lines, reference_lines(range.min_syllables, range.max_syllables, count))
+                    << "range " << range.min_syllables << ".." << range.max_syllables << " room " << room;
+                ASSERT_TRUE(same_state(lines_end, random_state));
+                ASSERT_EQ(concat_arena.position, 0);  // every word's space given back
+            }
+        }
+    }
+}
+
+// ---- Rejected and marked draws -----------------------------------------------------------
+
+TEST(WordTest, RejectedAndMarkedDrawsAreTakenAsTheRulesSay) {
+    // Planted at each position of the first words, one word by make_word and four as
+    // lines: a value every bound that is not a power of two rejects, one that all such
+    // bounds but 3 and 5 reject, the lowest marked value (which no bound here rejects),
+    // the value just below it, and 0. Together they reach every table's rejection and
+    // send the fast path's words back to the literal path.
+    const uint64_t planted_draws[] = {~uint64_t{0}, ~uint64_t{0} - 1, random_mark_floor, random_mark_floor - 1, 0};
+    struct Range {
+        int64_t min_syllables, max_syllables;
+    };
+    const Range ranges[] = {{1, 1}, {2, 2}, {1, 5}, {0, 0}, {2, 17}, {1, 16}, {1, 40}};
+    ArenaScope arena;
+    for (const Range& range : ranges) {
+        for (int k = 0; k < 40; ++k) {
+            for (uint64_t draw : planted_draws) {
+                for (uint64_t seed = 0; seed < 6; ++seed) {
+                    RandomState start = state_drawing_at(k, draw, seed);
+                    random_state = start;
+                    Slice word = make_word(range.min_syllables, range.max_syllables);
+                    std::string made = word.data ? std::string(word.data, static_cast<size_t>(word.length)) : "";
+                    arena_release_word();
+                    RandomState made_end = random_state;
+                    random_state = start;
+                    ASSERT_EQ(made, reference_word(range.min_syllables, range.max_syllables))
+                        << "draw " << k << " seed " << seed << " range " << range.min_syllables;
+                    ASSERT_TRUE(same_state(made_end, random_state)) << "draw " << k << " seed " << seed;
+
+                    random_state = start;
+                    std::string lines = lines_of(range.min_syllables, range.max_syllables, 4, 65536);
+                    RandomState lines_end = random_state;
+                    random_state = start;
+                    ASSERT_EQ(lines, reference_lines(range.min_syllables, range.max_syllables, 4))
+                        << "draw " << k << " seed " << seed << " range " << range.min_syllables;
+                    ASSERT_TRUE(same_state(lines_end, random_state)) << "draw " << k << " seed " << seed;
+                }
+            }
+        }
+    }
+}
+
+// ---- Words too long for memory ------------------------------------------------------------
+
+TEST(WordTest, AWordTooLongForMemoryStopsCleanly) {
+    // Seed 19 at 12,000 syllables: the arena refuses a nucleus's own join, which once
+    // passed an empty piece on as if it were a table's. The word is refused as a whole,
+    // in make_word and in lines, and the lines made before it stay.
+    {
+        ArenaScope arena;
+        seed_random(19);
+        Slice word = make_word(12000, 12000);
+        EXPECT_TRUE(concat_arena.exhausted);
+        EXPECT_EQ(word.length, 0);
+        EXPECT_EQ(word.data, nullptr);
+    }
+    {
+        ArenaScope arena;
+        seed_random(19);
+        std::vector<char> buffer(65536);
+        WordLines lines = make_word_lines(12000, 12000, 3, buffer.data(), 65536);
+        EXPECT_TRUE(lines.too_long);
+        EXPECT_EQ(lines.words, 0);
+        EXPECT_EQ(lines.bytes, 0);
+    }
+    {
+        // The full range: seed 2's first count is negative, its second one huge.
+        ArenaScope arena;
+        seed_random(2);
+        std::string lines = lines_of(INT64_MIN, INT64_MAX, 3, 65536);
+        seed_random(2);
+        std::string first = reference_word(INT64_MIN, INT64_MAX);
+        EXPECT_EQ(lines, first + "\n<too long>");
     }
 }
 
