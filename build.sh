@@ -118,7 +118,7 @@ run_fuzz() {
     [ -f "$here/tests/fuzz/$name.dict" ] && dict=(-dict="$here/tests/fuzz/$name.dict")
     echo "fuzzing $name for ${seconds}s" >&2
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-      "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+      "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 -close_fd_mask=1 \
       -artifact_prefix="$here/build-fuzz/$name-" "${dict[@]}" "$work" "$corpus" 2>"$work.log" \
       || { tail -n 60 "$work.log" >&2; rm -rf "$work"; return 1; }
     grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb)|cov: .* ft:" "$work.log" | tail -n 3 >&2
