@@ -11,6 +11,9 @@
 
 #include "runtime/text/slice.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 // Everything `action` writes to standard output, byte for byte.
 template <typename Action>
 std::string capture_stdout(Action&& action) {
@@ -33,6 +36,22 @@ ProcessResult run_wordgen(const std::vector<std::string>& arguments, const std::
 // Runs wordgen with `arguments` and its standard output on the existing file at
 // `stdout_path` (such as /dev/full); its exit status, or -1 when it did not exit normally.
 int run_wordgen_status(const std::vector<std::string>& arguments, const std::string& stdout_path);
+
+// Runs `action` in a child process that an alarm ends after `seconds`, so a call that
+// waits for ever fails the test instead of hanging the suite. The child's result (0 to
+// 125), or -1 when the alarm had to end it.
+template <typename Action>
+int within_seconds(unsigned seconds, Action action) {
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        alarm(seconds);
+        _exit(action());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return -2;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 // A fresh empty folder under the system's temporary folder, removed by the destructor.
 struct TemporaryFolder {

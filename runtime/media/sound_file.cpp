@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/system/platform.h"
+
 namespace {
 
 // Conversions on their way to or from the library go through this much stack at a time,
@@ -58,6 +60,22 @@ bool adopt(SoundFile& file, SNDFILE* handle, const SF_INFO& info, AudioContainer
     file.frames = info.frames >= 0 && info.frames != SF_COUNT_MAX ? info.frames : -1;
     file.float_source = is_float_subtype(info.format);
     return true;
+}
+
+// The library's own open of a path waits for ever on a FIFO with no other end, so the
+// path is opened here without waiting and the library only gets its descriptor; the
+// stream stays in the record, to be closed after the library lets go of it.
+SNDFILE* open_path(SoundFile& file, const char* path, const char* mode, int library_mode, SF_INFO& info) {
+    file.stream = platform_open_narrow(path, mode);
+    if (!file.stream) return nullptr;
+    return sf_open_fd(platform_descriptor(file.stream), library_mode, &info, SF_FALSE);
+}
+
+// Closes what a failed open left: the stream, when the library holds nothing more.
+bool refuse(SoundFile& file) {
+    if (file.stream) std::fclose(file.stream);
+    file = {};
+    return false;
 }
 
 int pcm_subtype(SampleFormat written) {
@@ -124,7 +142,8 @@ bool sound_file_open(SoundFile& file, const char* path, AudioContainer container
     if (!path) return false;
     // A leftover format in the description makes the library read the header as raw audio.
     SF_INFO info = {};
-    return adopt(file, sf_open(path, SFM_READ, &info), info, container);
+    if (adopt(file, open_path(file, path, "rb", SFM_READ, info), info, container)) return true;
+    return refuse(file);
 }
 
 bool sound_file_open_memory(SoundFile& file, int64_t size, const void* data,
@@ -152,8 +171,8 @@ bool sound_file_create(SoundFile& file, const char* path, SampleFormat written, 
     // The library creates (or empties) the file before it refuses some descriptions, so
     // they are checked first: a refused save must leave an existing file as it was.
     if (!path || channels <= 0 || sample_rate <= 0 || !sf_format_check(&info)) return false;
-    file.handle = sf_open(path, SFM_WRITE, &info);
-    if (!file.handle) return false;
+    file.handle = open_path(file, path, "wb", SFM_WRITE, info);
+    if (!file.handle) return refuse(file);
     file.channels = channels;
     file.sample_rate = sample_rate;
     file.written = written;
@@ -203,5 +222,6 @@ bool sound_file_seek(SoundFile& file, int64_t frame) {
 
 void sound_file_close(SoundFile& file) {
     if (file.handle) sf_close(file.handle);
+    if (file.stream) std::fclose(file.stream);
     file = {};
 }

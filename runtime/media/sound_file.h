@@ -1,9 +1,12 @@
 // The audio services' one door to libsndfile: reading WAV (RIFF, RF64, Wave64) and FLAC
 // from a path or over caller memory (read in place, never copied), and writing integer
-// PCM WAV or Wave64. State: only the SoundFile records the callers keep.
+// PCM WAV or Wave64. State: only the SoundFile records the callers keep. Paths open
+// through the platform layer, so a FIFO never makes an open wait: one without a writer
+// reads as empty (its open fails), one without a reader is refused for writing.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "runtime/media/audio_container.h"
 #include "runtime/media/audio_format.h"
@@ -16,6 +19,7 @@ struct sf_private_tag;
 // record must stay where it is until sound_file_close.
 struct SoundFile {
     sf_private_tag* handle;  // null when nothing is open
+    std::FILE* stream;       // the opened path, whose descriptor the library uses; else null
     EncodedBytes memory;
     int64_t position;      // the next frame a read delivers
     int32_t channels;

@@ -157,6 +157,8 @@ bool platform_seek(std::FILE* file, int64_t offset, int origin) {
 
 int64_t platform_tell(std::FILE* file) { return static_cast<int64_t>(ftello(file)); }
 
+int platform_descriptor(std::FILE* file) { return file ? fileno(file) : -1; }
+
 int64_t platform_time() { return static_cast<int64_t>(std::time(nullptr)); }
 
 namespace {

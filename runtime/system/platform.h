@@ -37,6 +37,10 @@ std::FILE* platform_open_wide(const void* wide_path, const void* wide_mode);
 bool platform_seek(std::FILE* file, int64_t offset, int origin);
 int64_t platform_tell(std::FILE* file);
 
+// Stands in for _fileno: the descriptor under `file`, for libraries that take one; it
+// stays the stream's (closing the stream closes it). -1 for a null stream.
+int platform_descriptor(std::FILE* file);
+
 // Stands in for _time64(nullptr): whole seconds since 1970-01-01 00:00:00 UTC.
 int64_t platform_time();
 

@@ -282,6 +282,30 @@ TEST(AudioStreamRead, MemoryOfOtherContainersReachesNoParser) {
     }
 }
 
+// A reader stream on a FIFO without a writer finds it empty, for every decoder: it is
+// described as nothing and reads nothing, at once, and the next stream reads as usual.
+TEST(AudioStreamRead, AFifoWithoutAWriterDescribesNothingAtOnce) {
+    std::string wav = make_wav();
+    for (const char* name : {"fifo.wav", "fifo.flac", "fifo.ogg"}) {
+        std::string fifo = make_fifo(name);
+        int outcome = within_seconds(fifo_guard_seconds, [&] {
+            int16_t frame[2] = {};
+            int32_t handle = audio_stream_open(signed_16, slice_of(fifo), false);
+            AudioInfo info = audio_stream_read_info(handle);
+            int64_t got = audio_stream_read(handle, 1, frame);
+            audio_stream_close(handle);
+            if (handle == audio_stream_none || info.channels != 0 || got != 0) return int{fifo_taken};
+            handle = audio_stream_open(signed_16, slice_of(wav), false);
+            info = audio_stream_read_info(handle);
+            got = audio_stream_read(handle, 1, frame);
+            audio_stream_close(handle);
+            return info.channels == 2 && got == 1 ? int{fifo_refused_then_normal} : 0;
+        });
+        EXPECT_EQ(outcome, fifo_refused_then_normal) << name;
+        EXPECT_TRUE(std::filesystem::is_fifo(fifo)) << name;
+    }
+}
+
 TEST(AudioStreamRead, DescribesOnceAndKeepsTheRecord) {
     std::string path = make_wav();
     int32_t handle = audio_stream_open(signed_32, slice_of(path), false);
@@ -474,6 +498,28 @@ std::vector<unsigned char> tone_block(SampleFormat format) {
     audio_wave_convert(wave, format);
     block.resize(static_cast<size_t>(wave.size));
     return block;
+}
+
+// A writer stream on a FIFO without a reader takes no frames, at once: the file it
+// cannot create is refused instead of waited for, and the next stream writes as usual.
+TEST(AudioStreamWrite, AFifoWithoutAReaderTakesNoFramesAtOnce) {
+    std::vector<unsigned char> block = tone_block(signed_16);
+    std::string fifo = make_fifo("fifo.wav");
+    std::string next = temp_path("after.wav");  // the stream keeps the path's bytes
+    int outcome = within_seconds(fifo_guard_seconds, [&] {
+        int32_t handle = audio_stream_open(signed_16, slice_of(fifo), true);
+        audio_stream_write_info(handle, AudioInfo{signed_16, 2, 8000, 0});
+        uint64_t taken = audio_stream_write(handle, 100, block.data());
+        audio_stream_close(handle);
+        if (handle == audio_stream_none || taken != 0) return int{fifo_taken};
+        handle = audio_stream_open(signed_16, slice_of(next), true);
+        audio_stream_write_info(handle, AudioInfo{signed_16, 2, 8000, 0});
+        taken = audio_stream_write(handle, 100, block.data());
+        audio_stream_close(handle);
+        return taken == 100 ? int{fifo_refused_then_normal} : 0;
+    });
+    EXPECT_EQ(outcome, fifo_refused_then_normal);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 // Whatever the declared size, the closed file states what was written.

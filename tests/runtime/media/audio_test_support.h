@@ -18,6 +18,8 @@
 
 #include "test_support.h"
 
+#include <sys/stat.h>
+
 namespace audio_test {
 
 inline std::string data_path(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
@@ -60,6 +62,23 @@ inline bool file_exists(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file) std::fclose(file);
     return file != nullptr;
+}
+
+// Long enough for any open that does not wait; a call still running then is waiting for
+// a FIFO's other end, and within_seconds ends it.
+inline constexpr unsigned fifo_guard_seconds = 5;
+
+// What a child reports after handing a FIFO to a call: the call refused it and the next,
+// ordinary call worked as usual; or the call took the FIFO. Any other result (0, or -1
+// when the alarm ended the child) is a fault.
+enum FifoOutcome { fifo_refused_then_normal = 1, fifo_taken };
+
+// A FIFO at the test's scratch path `name`, which nobody has open.
+inline std::string make_fifo(const std::string& name) {
+    std::string path = temp_path(name);
+    std::remove(path.c_str());
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
+    return path;
 }
 
 // Writes interleaved samples through libsndfile's int or float interface.

@@ -8,6 +8,9 @@
 
 #include "audio_test_support.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace audio_test;
 
 namespace {
@@ -513,6 +516,23 @@ TEST(AudioWaveLoad, APoolTooSmallPrintsItsMessageAndFails) {
     audio_set_buffer(0, nullptr);
 }
 
+// Read through any decoder, a FIFO without a writer is empty: the load fails at once
+// instead of waiting for a writer, and the next load works as usual.
+TEST(AudioWaveLoad, AFifoWithoutAWriterFailsAtOnce) {
+    PoolScope pool(pool_bytes);
+    std::string wav = make_stereo_wav();
+    for (const char* name : {"fifo.wav", "fifo.flac", "fifo.ogg"}) {
+        std::string fifo = make_fifo(name);
+        int outcome = within_seconds(fifo_guard_seconds, [&] {
+            if (audio_wave_load(signed_16, slice_of(fifo)).data) return int{fifo_taken};
+            AudioWave next = audio_wave_load(signed_16, slice_of(wav));
+            return next.data && next.size == stereo_frames * 2 * 2 ? int{fifo_refused_then_normal} : 0;
+        });
+        EXPECT_EQ(outcome, fifo_refused_then_normal) << name;
+        EXPECT_TRUE(std::filesystem::is_fifo(fifo)) << name;
+    }
+}
+
 // ---- saving
 
 struct SavedFile {
@@ -618,6 +638,36 @@ TEST(AudioWaveSave, RefusesWavesItCannotWrite) {
     SavedFile header_only = parse_wav(temp_path("f.wav"));
     EXPECT_EQ(header_only.channels, 1);
     EXPECT_TRUE(header_only.samples.empty());
+}
+
+// Nothing reads a FIFO without a reader: the save is refused at once instead of waiting
+// for one, and the next save to an ordinary file works as usual.
+TEST(AudioWaveSave, AFifoWithoutAReaderIsRefusedAtOnce) {
+    std::vector<unsigned char> samples = bytes_of<int16_t>({1, -2, 3, -4});
+    AudioWave wave = {signed_16, 2, 8000, static_cast<int64_t>(samples.size()), samples.data()};
+    for (const char* name : {"fifo.wav", "fifo.ogg"}) {
+        std::string fifo = make_fifo(name);
+        std::string next = temp_path("after.wav");
+        int outcome = within_seconds(fifo_guard_seconds, [&] {
+            if (audio_wave_save(wave, slice_of(fifo))) return int{fifo_taken};
+            bool saved = audio_wave_save(wave, slice_of(next));
+            return saved && parse_wav(next).samples == samples ? int{fifo_refused_then_normal} : 0;
+        });
+        EXPECT_EQ(outcome, fifo_refused_then_normal) << name;
+        EXPECT_TRUE(std::filesystem::is_fifo(fifo)) << name;
+    }
+    // With a reader the FIFO opens, but a WAV header cannot be completed in a stream that
+    // does not seek: still refused at once, and the reader sees the end.
+    std::string fifo = make_fifo("read.wav");
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    int outcome = within_seconds(fifo_guard_seconds, [&] {
+        return audio_wave_save(wave, slice_of(fifo)) ? int{fifo_taken} : int{fifo_refused_then_normal};
+    });
+    EXPECT_EQ(outcome, fifo_refused_then_normal);
+    char byte = 0;
+    EXPECT_LE(read(reader, &byte, 1), 0);
+    close(reader);
 }
 
 }  // namespace

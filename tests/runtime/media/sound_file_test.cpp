@@ -4,6 +4,8 @@
 
 #include "audio_test_support.h"
 
+#include <unistd.h>
+
 using namespace audio_test;
 
 namespace {
@@ -25,6 +27,43 @@ TEST(SoundFile, OpeningChecksTheContainer) {
     sound_file_close(file);
     EXPECT_EQ(file.handle, nullptr);
     sound_file_close(file);  // closing twice is harmless
+}
+
+// The lowest descriptor free now: a descriptor left open anywhere below it moves it.
+int next_free_descriptor() {
+    int probe = dup(0);
+    close(probe);
+    return probe;
+}
+
+// Whatever way an open or a create ends, closing the record gives back the path's
+// descriptor, and a failure gives it back at once.
+TEST(SoundFile, EveryOutcomeGivesTheDescriptorBack) {
+    std::string wav = temp_path("x.wav");
+    write_ints(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, {1 << 16, 2 << 16});
+    std::string garbage = temp_path("garbage.wav");
+    write_file(garbage, "RIFF but nothing a parser can use");
+    std::string created = temp_path("created.wav");
+    int before = next_free_descriptor();
+    SoundFile file = {};
+    EXPECT_FALSE(sound_file_open(file, wav.c_str(), audio_container_flac));  // the library held it
+    EXPECT_FALSE(sound_file_open(file, garbage.c_str(), audio_container_wav));
+    EXPECT_FALSE(sound_file_open(file, testing::TempDir().c_str(), audio_container_wav));
+    EXPECT_EQ(file.stream, nullptr);
+    EXPECT_EQ(next_free_descriptor(), before);
+    ASSERT_TRUE(sound_file_open(file, wav.c_str(), audio_container_wav));
+    EXPECT_NE(next_free_descriptor(), before);
+    sound_file_close(file);
+    EXPECT_EQ(next_free_descriptor(), before);
+    ASSERT_TRUE(sound_file_create(file, created.c_str(), signed_16, 2, 8000, false));
+    sound_file_close(file);
+    EXPECT_EQ(next_free_descriptor(), before);
+    EXPECT_FALSE(sound_file_create(file, testing::TempDir().c_str(), signed_16, 2, 8000, false));
+    EXPECT_EQ(next_free_descriptor(), before);
+    // What was written through the descriptor is a complete file.
+    ASSERT_TRUE(sound_file_open(file, created.c_str(), audio_container_wav));
+    EXPECT_EQ(file.channels, 2);
+    sound_file_close(file);
 }
 
 // Memory that does not start as a WAV-family file never reaches the library.

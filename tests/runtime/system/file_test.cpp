@@ -599,22 +599,6 @@ TEST_F(FileStreamTest, AnOutputPathThatFillsTheRingIsReportedNotReplaced) {
     }
 }
 
-// Runs `action` in a child process that an alarm ends after `seconds`, so a call that
-// waits for ever fails the test instead of hanging the suite. The child's result (0 to
-// 125), or -1 when the alarm had to end it.
-template <typename Action>
-int within_seconds(unsigned seconds, Action action) {
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child == 0) {
-        alarm(seconds);
-        _exit(action());
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) return -2;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // What a child saw opening a FIFO, then reading or writing one byte through it.
 enum FifoOutcome { fifo_waited = -1, fifo_refused = 1, fifo_read_end, fifo_read_byte, fifo_wrote };
 
