@@ -16,7 +16,9 @@ inline constexpr int32_t audio_stream_none = -1;
 // reading or, with `for_writing`, for writing as WAV. Reading picks the decoder by the
 // extension, case-sensitively (audio_container_for_stream): "ogg" Ogg Vorbis, "flac"
 // FLAC, anything else WAV.
-// Returns the handle, or -1 for the 8-bit formats or when all 64 slots are open.
+// Returns the handle, or -1 for the 8-bit formats or when all 64 slots are open. A FIFO
+// at the path never makes a later call wait: without a writer it reads as empty (nothing
+// to describe), and without a reader it cannot be created (writes give 0).
 // Formats above 6 are accepted here; reads then refuse them.
 [[nodiscard]] int32_t audio_stream_open(SampleFormat format, Slice path, bool for_writing);
 

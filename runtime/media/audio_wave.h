@@ -20,7 +20,8 @@ void audio_wave_convert(AudioWave& wave, SampleFormat target);
 // (Vorbis). Failure: the all-zero wave for another extension, a format above 6, or Ogg
 // Vorbis that cannot be opened, decoded or held by the pool; for WAV or FLAC that cannot
 // be opened or held, a wave of the requested format with everything else zero and null
-// data. When the pool ran short its message has been printed.
+// data. When the pool ran short its message has been printed. A FIFO never makes the
+// load wait: without a writer it reads as empty, which no decoder takes.
 [[nodiscard]] AudioWave audio_wave_load(SampleFormat format, Slice path);
 
 // As audio_wave_load for an encoded image in memory (not copied; only read during the
@@ -36,6 +37,6 @@ void audio_wave_convert(AudioWave& wave, SampleFormat target);
 // The wave's samples are left untouched. True when at least one frame was written.
 // False, writing nothing (an existing file stays as it was), for `channels` of 0 or less
 // or more than 1024, a sample rate of 0 or less, null `data` or a negative size; false
-// when the file cannot be created; a wave without frames writes a header-only file and
-// gives false.
+// when the file cannot be created (a FIFO is refused at once, never waited on); a wave
+// without frames writes a header-only file and gives false.
 bool audio_wave_save(AudioWave wave, Slice path);

@@ -34,7 +34,8 @@ inline constexpr int64_t vorbis_file_max_image = INT32_MAX;
 
 // Opens the file at `path`. False, with the record closed and nothing left on the heap,
 // when the file cannot be opened, is not Ogg Vorbis, or holds pages of more than one
-// logical stream (a chained or multiplexed stream).
+// logical stream (a chained or multiplexed stream). Never waits on a FIFO: without a
+// writer it reads as empty, which is not Ogg Vorbis.
 [[nodiscard]] bool vorbis_file_open(VorbisFile& file, Slice path);
 
 // As vorbis_file_open over `size` bytes at `data`, which must stay valid until closing.
