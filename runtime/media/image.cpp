@@ -61,8 +61,9 @@ bool encoders_can_take(Image image, int8_t channels) {
     return row <= max_encoder_bytes && row * image.height <= max_encoder_bytes;
 }
 
+// A picture without pixels is no picture, whatever the decoder made of its header.
 Image loaded(uint8_t* data, int32_t width, int32_t height) {
-    return data ? Image{data, width, height} : empty_image;
+    return data && width > 0 && height > 0 ? Image{data, width, height} : empty_image;
 }
 
 }  // namespace

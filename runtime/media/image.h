@@ -25,7 +25,8 @@ void image_set_flip(uint8_t flip);
 // C library unconverted) with `channels` channels, 0 keeping the file's own count, which
 // is then unknown to the caller. 16-bit sources are reduced to 8 bits. The empty image
 // (null, 0, 0) when channels lie outside 0..4, the path holds a NUL byte or does not fit
-// the temporary ring, or the file cannot be opened or decoded (HDR never can), or the
+// the temporary ring, or the file cannot be opened or decoded (HDR never can), or it has
+// a width or height of 0, or it is a JPEG with a malformed Huffman table segment, or the
 // pool runs short (after the pool's message).
 [[nodiscard]] Image image_load(Slice path, int8_t channels);
 

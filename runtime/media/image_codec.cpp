@@ -1,12 +1,22 @@
 #include "runtime/media/image_codec.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "runtime/media/image_guard.h"
 #include "runtime/media/pool.h"
 
 namespace {
+
+// The decoders build their state in blocks they do not clear first (the JPEG decoder's
+// Huffman tables among them, which a file that never defines one still uses), and a pool
+// set again holds an earlier load's bytes: those must not steer a decode. Blocks up to
+// this size start zeroed; it holds every decoder's state record (checked below), while
+// the pixel buffers of pictures large enough to time lie far above it.
+constexpr size_t zeroed_block_limit = 64 << 10;
 
 // stb_image counts in size_t; a count beyond the pool's signed range is asked for as the
 // largest request, which no pool serves, so the pool reports the failure as usual.
@@ -14,7 +24,11 @@ int64_t pool_request(size_t size) {
     return size > static_cast<size_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(size);
 }
 
-void* pool_allocate(size_t size) { return image_memory_allocate(pool_request(size)); }
+void* pool_allocate(size_t size) {
+    void* block = image_memory_allocate(pool_request(size));
+    if (block && size <= zeroed_block_limit) std::memset(block, 0, size);
+    return block;
+}
 
 void* pool_reallocate(void* block, size_t old_size, size_t new_size) {
     return image_memory_reallocate(block, pool_request(old_size), pool_request(new_size));
@@ -60,6 +74,8 @@ void* pool_reallocate(void* block, size_t old_size, size_t new_size) {
 #include <stb_image.h>
 #include <stb_image_write.h>
 #pragma GCC diagnostic pop
+
+static_assert(sizeof(stbi__jpeg) <= zeroed_block_limit, "the JPEG decoder's state starts zeroed");
 
 namespace {
 
@@ -119,6 +135,44 @@ uint8_t* reduce_pnm_samples(const stbi_us* samples, int width, int height, int o
                                 static_cast<unsigned>(height));
 }
 
+// A file read for the decoder through the guard: the bytes that make the guard refuse, and
+// all after them, never reach the decoder, which then meets the end of the file and fails.
+struct GuardedFile {
+    std::FILE* file;
+    ImageGuard guard;
+};
+
+// What a skip reads through at a time, so the guard sees the skipped bytes too.
+constexpr size_t skip_chunk = 4096;
+
+int read_guarded(void* context, char* data, int size) {
+    auto* source = static_cast<GuardedFile*>(context);
+    if (source->guard.refused || size <= 0) return 0;
+    size_t count = std::fread(data, 1, static_cast<size_t>(size), source->file);
+    auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    if (!image_guard_feed(source->guard, bytes, static_cast<int64_t>(count))) return 0;
+    return static_cast<int>(count);
+}
+
+void skip_guarded(void* context, int count) {
+    auto* source = static_cast<GuardedFile*>(context);
+    uint8_t scratch[skip_chunk];
+    size_t left = count > 0 ? static_cast<size_t>(count) : 0;
+    while (left > 0 && !source->guard.refused) {
+        size_t got = std::fread(scratch, 1, std::min(left, skip_chunk), source->file);
+        if (got == 0) return;
+        left -= got;
+        if (!image_guard_feed(source->guard, scratch, static_cast<int64_t>(got))) return;
+    }
+}
+
+int at_end_guarded(void* context) {
+    auto* source = static_cast<GuardedFile*>(context);
+    return source->guard.refused || std::feof(source->file) || std::ferror(source->file);
+}
+
+constexpr stbi_io_callbacks guarded_file = {read_guarded, skip_guarded, at_end_guarded};
+
 int encode(ImageEncoding encoding, FileSink* sink, int width, int height, int channels,
            const uint8_t* pixels) {
     switch (encoding) {
@@ -144,19 +198,23 @@ void image_codec_set_flip(bool flip) {
 }
 
 uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width, int32_t* height) {
-    // Opened as stbi_load opens it, so that the 16-bit PNM check can look first.
+    // Opened here rather than by the library, so that the 16-bit PNM check can look first
+    // and the guard sees every byte before the decoder does.
     std::FILE* file = std::fopen(path, "rb");
     if (!file) return nullptr;
     int w = 0, h = 0, own_channels = 0;
     uint8_t* pixels = nullptr;
+    GuardedFile source = {file, ImageGuard{}};
     if (is_16_bit_pnm_file(file)) {
-        stbi_us* samples = stbi_load_from_file_16(file, &w, &h, &own_channels, 0);
+        stbi_us* samples = stbi_load_16_from_callbacks(&guarded_file, &source, &w, &h,
+                                                       &own_channels, 0);
         if (samples) pixels = reduce_pnm_samples(samples, w, h, own_channels, channels);
     } else {
-        pixels = stbi_load_from_file(file, &w, &h, &own_channels, channels);
+        pixels = stbi_load_from_callbacks(&guarded_file, &source, &w, &h, &own_channels,
+                                          channels);
     }
     std::fclose(file);
-    if (!pixels) return nullptr;
+    if (!pixels || !image_guard_finish(source.guard)) return nullptr;
     *width = w;
     *height = h;
     return pixels;
@@ -164,6 +222,7 @@ uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width, in
 
 uint8_t* image_codec_load_from_memory(const uint8_t* data, int32_t size, int32_t channels,
                                       int32_t* width, int32_t* height) {
+    if (!image_guard_accepts(data, size)) return nullptr;
     int w = 0, h = 0, own_channels = 0;
     uint8_t* pixels = nullptr;
     if (is_16_bit_pnm(data, size)) {

@@ -141,7 +141,7 @@ void load_service(benchmark::State& state, const std::string& path) {
         benchmark::DoNotOptimize(image.data);
     }
     // With every growth in place this is the sum of the decoder's buffers, no copies.
-    state.counters["pool_MiB"] = static_cast<double>(image_pool.pos) / (1 << 20);
+    state.counters["pool_MiB"] = static_cast<double>(image_memory_pos) / (1 << 20);
     state.counters["file_MiB"] = static_cast<double>(fs::file_size(path)) / (1 << 20);
 }
 

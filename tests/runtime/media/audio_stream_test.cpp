@@ -474,7 +474,7 @@ TEST(AudioStreamRead, DecodersLiveOutsideThePool) {
         EXPECT_GT(read_blocks(handle, info, 100, 100).size(), 0u) << name_of(source, signed_16);
         audio_stream_close(handle);
     }
-    EXPECT_EQ(audio_pool.pos, 0);
+    EXPECT_EQ(audio_memory_pos, 0);
 }
 
 // ---- writing

@@ -391,11 +391,11 @@ TEST(AudioWaveLoad, GrowingDecodesDoubleTheirBlockInThePool) {
     AudioWave ogg = audio_wave_load(signed_16, slice_of(data_path("six_channels.ogg")));
     EXPECT_EQ(ogg.data, pool.block.data());
     EXPECT_EQ(ogg.size, 4410 * 6 * 2);
-    EXPECT_EQ(audio_pool.pos, 6 * 4096 * 2 * 4);  // 4096 frames, then 314: doubled twice
+    EXPECT_EQ(audio_memory_pos, 6 * 4096 * 2 * 4);  // 4096 frames, then 314: doubled twice
     audio_set_buffer(static_cast<int64_t>(pool.block.size()), pool.block.data());
     AudioWave flac = audio_wave_load(signed_16, slice_of(data_path("unknown_length.flac")));
     EXPECT_EQ(flac.size, 4410 * 2 * 2);
-    EXPECT_EQ(audio_pool.pos, 2 * 4096 * 2 * 4);
+    EXPECT_EQ(audio_memory_pos, 2 * 4096 * 2 * 4);
 }
 
 TEST(AudioWaveLoad, MemoryImagesLoadLikeTheirFiles) {

@@ -69,7 +69,7 @@ TEST_F(ImageCodecTest, DecodesIntoTheImagePool) {
     uint8_t* pixels = image_codec_load(fixture("rgba8.png").c_str(), 4, &width, &height);
     ASSERT_NE(pixels, nullptr);
     EXPECT_GE(pixels, pool.data());
-    EXPECT_LE(pixels + width * height * 4, pool.data() + image_pool.pos);
+    EXPECT_LE(pixels + width * height * 4, pool.data() + image_memory_pos);
 
     image_set_buffer(0, nullptr);
     testing::internal::CaptureStdout();

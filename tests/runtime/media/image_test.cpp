@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -256,6 +257,150 @@ TEST_F(ImageTest, TruncatedFilesNeverReadPastTheirEnd) {
             }
         }
     }
+}
+
+// --- malformed pictures: each loads as the empty image, and the pool goes on serving ---
+
+std::vector<uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::vector<uint8_t> from_hex(const std::string& hex) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+void put_be(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
+        out.push_back(static_cast<uint8_t>(value >> shift));
+    }
+}
+
+// A raw (uncompressed) PSD of `width` x `height` pixels with the planes given in order.
+std::vector<uint8_t> raw_psd(uint32_t width, uint32_t height,
+                             const std::vector<std::vector<uint8_t>>& planes) {
+    std::vector<uint8_t> psd = bytes_of("8BPS");
+    put_be(psd, 1, 2);                  // version
+    put_be(psd, 0, 6);                  // reserved
+    put_be(psd, planes.size(), 2);      // channels
+    put_be(psd, height, 4);
+    put_be(psd, width, 4);
+    put_be(psd, 8, 2);                  // bits per channel
+    put_be(psd, 3, 2);                  // RGB
+    for (int section = 0; section < 3; ++section) put_be(psd, 0, 4);  // all sections empty
+    put_be(psd, 0, 2);                  // no compression
+    for (const std::vector<uint8_t>& plane : planes) psd.insert(psd.end(), plane.begin(), plane.end());
+    return psd;
+}
+
+struct MalformedCase {
+    const char* what;
+    std::vector<uint8_t> bytes;
+};
+
+std::vector<MalformedCase> malformed_pictures() {
+    return {
+        // Headers that promise no pixels: other decoders refuse them too.
+        {"PPM of 0 x 0", bytes_of("P6\n0 0\n255\n")},
+        {"PGM of 64 x 0", bytes_of("P5\n64 0\n255\n")},
+        {"PGM of 0 x 5", bytes_of("P5\n0 5\n255\n")},
+        {"16-bit PGM of 0 x 3", bytes_of("P5\n0 3\n65535\n")},
+        {"PSD of 0 x 0", raw_psd(0, 0, {{}, {}, {}})},
+        {"PSD of 3 x 0", raw_psd(3, 0, {{}, {}, {}})},
+        // Found by fuzzing: a Huffman table segment whose counts add up past 256.
+        {"JPEG with 448 Huffman codes", from_hex("ffd8ffc4213103fcc4")},
+        // Found by fuzzing: a scan whose Huffman tables the file never defined.
+        {"JPEG scan without tables",
+         from_hex("ffd8ffc00011080030004003011100021100001101ffda000c03")},
+        // Found by fuzzing: an empty first IDAT chunk, and no more data.
+        {"PNG with an empty first IDAT",
+         from_hex("89504e470d0a1a0a0000000d494844520000007d0001000608060000000bfc6105000000"
+                  "0049444154")},
+    };
+}
+
+TEST_F(ImageTest, MalformedPicturesLoadAsTheEmptyImage) {
+    for (const MalformedCase& c : malformed_pictures()) {
+        std::string path = temp("malformed");
+        write_file(path, std::string(c.bytes.begin(), c.bytes.end()));
+        for (int8_t channels = 0; channels <= 4; ++channels) {
+            SCOPED_TRACE(testing::Message() << c.what << " as " << int{channels} << " channels");
+            image_set_buffer(pool_bytes, pool.data());
+            expect_empty(image_load_from_memory(int64_t(c.bytes.size()), c.bytes.data(), channels));
+            expect_empty(load(path, channels));
+            // The next load from the same pool, not set again, still decodes.
+            expect_pattern(load(fixture("rgb24.bmp"), 3), Kind::rgb, 3, 0, false);
+        }
+    }
+}
+
+// The decoder's state must not start from what an earlier load left in the pool: a JPEG
+// that uses tables it never defined gives the same result after any earlier load.
+TEST_F(ImageTest, JpegWithoutTablesDoesNotDependOnStalePoolBytes) {
+    std::vector<uint8_t> jpeg = from_hex("ffd8ffc00011080030004003011100021100001101ffda000c03");
+    std::vector<uint8_t> good = read_bytes(fixture("rgb.jpg"));
+    const uint8_t fills[] = {0x00, 0xFF, 0x5A, 0x01};
+    for (uint8_t fill : fills) {
+        for (bool after_good_load : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "pool filled with " << int{fill}
+                                            << (after_good_load ? ", then a JPEG loaded" : ""));
+            image_set_buffer(0, nullptr);  // the block is the program's own to fill again
+            std::fill(pool.begin(), pool.end(), fill);
+            image_set_buffer(pool_bytes, pool.data());
+            if (after_good_load) {
+                ASSERT_NE(image_load_from_memory(int64_t(good.size()), good.data(), 3).data, nullptr);
+                image_set_buffer(pool_bytes, pool.data());
+            }
+            expect_empty(image_load_from_memory(int64_t(jpeg.size()), jpeg.data(), 3));
+        }
+    }
+}
+
+// A PNG may begin its data with an empty IDAT chunk; it still decodes.
+TEST_F(ImageTest, PngWithAnEmptyFirstIdatDecodes) {
+    std::vector<uint8_t> png = read_bytes(fixture("rgba8.png"));
+    std::vector<uint8_t> empty_idat = from_hex("0000000049444154" "35af061e");  // length, type, CRC
+    const std::string idat = "IDAT";
+    auto type = std::search(png.begin(), png.end(), idat.begin(), idat.end());
+    ASSERT_NE(type, png.end());
+    png.insert(type - 4, empty_idat.begin(), empty_idat.end());  // before the chunk's length
+    expect_pattern(image_load_from_memory(int64_t(png.size()), png.data(), 4), Kind::rgba, 4, 0, false);
+    std::string path = temp("empty_idat.png");
+    write_file(path, std::string(png.begin(), png.end()));
+    expect_pattern(load(path, 4), Kind::rgba, 4, 0, false);
+}
+
+// PSD un-matting turns a pixel under partial alpha into a value out of a byte's range; the
+// load must still go through in every build, the sanitizer build included.
+TEST_F(ImageTest, PsdUnderPartialAlphaLoads) {
+    std::vector<uint8_t> psd = raw_psd(1, 1, {{0}, {0}, {0}, {128}});
+    Image image = image_load_from_memory(int64_t(psd.size()), psd.data(), 4);
+    ASSERT_NE(image.data, nullptr);
+    EXPECT_EQ(image.width, 1);
+    EXPECT_EQ(image.height, 1);
+    EXPECT_EQ(image.data[3], 128);
+}
+
+// Segments that the file path skips in pieces are still checked, and a long one that only
+// looks like a Huffman table inside is not mistaken for one.
+TEST_F(ImageTest, JpegFilesAreCheckedBeyondTheDecodersBuffer) {
+    std::vector<uint8_t> jpeg = read_bytes(fixture("rgb.jpg"));
+    constexpr size_t application_bytes = 10000;  // far past the decoder's 128-byte buffer
+    std::vector<uint8_t> application = {0xFF, 0xEF, uint8_t((application_bytes + 2) >> 8),
+                                        uint8_t((application_bytes + 2) & 0xFF)};
+    for (size_t i = 0; i < application_bytes; ++i) application.push_back(i % 2 ? 0xC4 : 0xFF);
+    std::vector<uint8_t> padded = jpeg;
+    padded.insert(padded.begin() + 2, application.begin(), application.end());
+    std::string path = temp("padded.jpg");
+    write_file(path, std::string(padded.begin(), padded.end()));
+    expect_pattern(load(path, 3), Kind::rgb, 3, 6, false);
+
+    std::vector<uint8_t> bad_table = from_hex("ffc4213103fcc4");
+    padded.insert(padded.begin() + 2 + long(application.size()), bad_table.begin(), bad_table.end());
+    write_file(path, std::string(padded.begin(), padded.end()));
+    expect_empty(load(path, 3));
+    expect_empty(image_load_from_memory(int64_t(padded.size()), padded.data(), 3));
 }
 
 // --- memory and channel arguments ---

@@ -1,0 +1,48 @@
+// Checks on encoded pictures for faults of the image decoder that our code must keep it
+// from: a JPEG Huffman table segment whose code counts add up past 256 makes it write past
+// its tables. The bytes are checked, in order, before the decoder gets them. State: the
+// caller's ImageGuard record, one per picture.
+#pragma once
+
+#include <cstdint>
+
+// What the next byte of a picture is to the check.
+enum class GuardPhase : uint8_t {
+    signature,       // the first byte: 0xFF for a JPEG
+    signature_fill,  // more 0xFF, then 0xD8
+    between,         // bytes between segments, skipped up to the next 0xFF
+    marker,          // after 0xFF: fill, or the marker naming a segment
+    length_high,     // the segment's 16-bit length, most significant byte first
+    length_low,
+    skipping,        // a segment's payload that holds nothing to check
+    table_header,    // a Huffman table: class and id, then 16 code counts
+    entropy,         // coded data after a scan header, up to the next marker
+    entropy_marker,  // after 0xFF in coded data: fill, stuffing, restart or a marker
+    done,            // not a JPEG, or past its end: nothing more to check
+};
+
+// Where the check stands in the bytes seen so far; start from ImageGuard{}.
+struct ImageGuard {
+    GuardPhase phase;
+    GuardPhase after_skip;  // the phase once the bytes being skipped are through
+    uint8_t marker;         // the segment being read
+    uint8_t length_high;    // first byte of a segment length
+    bool refused;           // sticky: a bad segment has been seen
+    int32_t segment_left;   // bytes left in the current segment
+    int32_t table_byte;     // bytes of the current Huffman table's header read
+    int32_t table_symbols;  // the code counts of that header added up so far
+    int32_t skip_left;      // bytes left to pass over unread
+};
+
+// Takes the next `count` bytes of the picture. False, from the first bad byte on, when
+// they hold a JPEG Huffman table segment whose counts add up past 256 or whose tables do
+// not fit its length; every prefix that was accepted is safe to decode. Bytes that do
+// not start a JPEG (0xFF, any fill of 0xFF, 0xD8) are always accepted.
+[[nodiscard]] bool image_guard_feed(ImageGuard& guard, const uint8_t* bytes, int64_t count);
+
+// Whether the whole picture, now that its end has come, may be decoded: false when it was
+// refused or ends inside a Huffman table segment.
+[[nodiscard]] bool image_guard_finish(const ImageGuard& guard);
+
+// Both steps over a whole picture in memory.
+[[nodiscard]] bool image_guard_accepts(const uint8_t* bytes, int64_t count);

@@ -1,0 +1,145 @@
+#include "runtime/media/image_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes repeat(uint8_t byte, size_t count) { return Bytes(count, byte); }
+
+const Bytes start_of_image = {0xFF, 0xD8};
+const Bytes end_of_image = {0xFF, 0xD9};
+
+// A segment with `marker` whose length field counts `payload` and itself.
+Bytes segment(uint8_t marker, const Bytes& payload) {
+    size_t length = payload.size() + 2;
+    return Bytes{0xFF, marker, uint8_t(length >> 8), uint8_t(length & 0xFF)} + payload;
+}
+
+// One Huffman table: class and id, 16 code counts, then as many symbols as they add up to
+// (or `symbols` of them when given, to make the table lie).
+Bytes table(const std::vector<int>& counts, int symbols = -1) {
+    Bytes out = {0x00};
+    int sum = 0;
+    for (int i = 0; i < 16; ++i) {
+        int count = i < int(counts.size()) ? counts[i] : 0;
+        out.push_back(uint8_t(count));
+        sum += count;
+    }
+    return out + repeat(0x01, size_t(symbols < 0 ? sum : symbols));
+}
+
+Bytes huffman(const Bytes& tables) { return segment(0xC4, tables); }
+
+// A scan header for one component, then coded bytes.
+Bytes scan(const Bytes& coded) { return segment(0xDA, {0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}) + coded; }
+
+std::string fixture(const char* name) { return std::string(TEST_DATA_DIR) + "/image/" + name; }
+
+Bytes from_hex(const std::string& hex) {
+    Bytes out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+struct GuardCase {
+    const char* what;
+    Bytes bytes;
+    bool accepted;
+};
+
+std::vector<GuardCase> cases() {
+    Bytes full = table({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255}) ;
+    return {
+        // --- not JPEG at all: never the guard's business ---
+        {"nothing", {}, true},
+        {"PNG signature", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, true},
+        {"lone 0xFF", {0xFF}, true},
+        {"0xFF then not 0xD8", {0xFF, 0xC4, 0x21, 0x31, 0x03, 0xFC, 0xC4}, true},
+        // --- the counts ---
+        {"counts past 256, found by fuzzing", from_hex("ffd8ffc4213103fcc4"), false},
+        {"256 symbols", start_of_image + huffman(table({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 255})), true},
+        {"257 symbols", start_of_image + huffman(table({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 255})), false},
+        {"257 symbols in a later table", start_of_image + huffman(table({1, 2}) + full + table({2, 255})), false},
+        {"several tables in one segment", start_of_image + huffman(table({1, 2}) + full + table({0, 4})) + end_of_image, true},
+        {"an empty segment", start_of_image + huffman({}) + end_of_image, true},
+        // --- the lengths ---
+        {"symbols run past the segment", start_of_image + huffman(table({0, 3}, 2)) + repeat(0x01, 8), false},
+        {"a table header cut by the length", start_of_image + huffman(table({0, 3}) + Bytes{0x00, 0x00}) + repeat(0, 20), false},
+        {"length 0", start_of_image + Bytes{0xFF, 0xC4, 0x00, 0x00} + repeat(0, 20), false},
+        {"length 1", start_of_image + Bytes{0xFF, 0xC4, 0x00, 0x01} + repeat(0, 20), false},
+        {"data ends inside the symbols", start_of_image + Bytes{0xFF, 0xC4, 0x00, 0x16} + table({3}, 1), false},
+        {"data ends inside the header", start_of_image + Bytes{0xFF, 0xC4, 0x00, 0x15, 0x00, 0x01}, false},
+        {"data ends inside the length", start_of_image + Bytes{0xFF, 0xC4, 0x00}, false},
+        // --- where the decoder looks for segments ---
+        {"fill bytes before the marker", start_of_image + repeat(0xFF, 5) + huffman(table({0, 0, 200, 100})), false},
+        {"junk between segments", start_of_image + Bytes{1, 2, 3} + huffman(table({0, 0, 200, 100})), false},
+        {"after coded data, restarts and stuffing",
+         start_of_image + scan({0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD0, 0x56}) + huffman(table({0, 0, 200, 100})), false},
+        {"a good table between scans", start_of_image + scan({0x12}) + huffman(full) + scan({0x34}) + end_of_image, true},
+        {"0xFF 0xC4 inside an application segment", start_of_image + segment(0xE1, {0xFF, 0xC4, 0x21, 0x31, 0x03, 0xFC}) + end_of_image, true},
+        {"0xFF 0x00 0xC4 in coded data", start_of_image + scan({0xFF, 0x00, 0xC4, 0x21, 0x31, 0x03, 0xFC}) + end_of_image, true},
+        {"anything after the end of the image", start_of_image + end_of_image + huffman(table({0, 0, 200, 100})), true},
+        {"a second start of image", start_of_image + start_of_image + huffman(table({0, 0, 200, 100})), false},
+    };
+}
+
+bool fed_in_pieces(const Bytes& bytes, size_t piece) {
+    ImageGuard guard{};
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+        size_t count = std::min(piece, bytes.size() - at);
+        if (!image_guard_feed(guard, bytes.data() + at, int64_t(count))) return false;
+    }
+    return image_guard_finish(guard);
+}
+
+TEST(ImageGuard, JudgesHuffmanTableSegments) {
+    for (const GuardCase& c : cases()) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(image_guard_accepts(c.bytes.data(), int64_t(c.bytes.size())), c.accepted);
+    }
+}
+
+// Files reach the guard in the pieces the decoder reads: a segment may break anywhere.
+TEST(ImageGuard, GivesTheSameAnswerInEveryPieceSize) {
+    for (const GuardCase& c : cases()) {
+        for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{128}}) {
+            SCOPED_TRACE(testing::Message() << c.what << ", pieces of " << piece);
+            EXPECT_EQ(fed_in_pieces(c.bytes, piece), c.accepted);
+        }
+    }
+}
+
+TEST(ImageGuard, AcceptsEveryJpegFixture) {
+    for (const char* name : {"rgb.jpg", "grey.jpg", "progressive.jpg"}) {
+        SCOPED_TRACE(name);
+        Bytes bytes = read_bytes(fixture(name));
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_TRUE(image_guard_accepts(bytes.data(), int64_t(bytes.size())));
+        EXPECT_TRUE(fed_in_pieces(bytes, 1));
+    }
+}
+
+// Once refused, the rest of the bytes cannot make the picture acceptable again.
+TEST(ImageGuard, RefusalSticks) {
+    Bytes bad = from_hex("ffd8ffc4213103fcc4");
+    ImageGuard guard{};
+    EXPECT_FALSE(image_guard_feed(guard, bad.data(), int64_t(bad.size())));
+    Bytes rest = repeat(0, 600) + end_of_image;
+    EXPECT_FALSE(image_guard_feed(guard, rest.data(), int64_t(rest.size())));
+    EXPECT_FALSE(image_guard_finish(guard));
+}
+
+}  // namespace
