@@ -94,47 +94,6 @@ void write_to_file(void* context, void* data, int size) {
     if (std::fwrite(data, 1, count, sink->file) != count) sink->failed = true;
 }
 
-// Binary grey and colour PNM; only these carry 16-bit samples among the PNM kinds read.
-constexpr char pnm_mark = 'P';
-constexpr char pnm_grey = '5';
-constexpr char pnm_colour = '6';
-constexpr size_t pnm_magic_bytes = 2;
-constexpr unsigned sample_low_byte = 0xFF;
-
-bool is_pnm_magic(const uint8_t* magic) {
-    return magic[0] == pnm_mark && (magic[1] == pnm_grey || magic[1] == pnm_colour);
-}
-
-// This stb version reads 16-bit PNM samples in the machine's byte order, but PNM stores
-// them most significant byte first: such files are decoded at 16 bits and reduced here.
-bool is_16_bit_pnm(const uint8_t* data, int32_t size) {
-    return size >= static_cast<int32_t>(pnm_magic_bytes) && is_pnm_magic(data) &&
-           stbi_is_16_bit_from_memory(data, size);
-}
-
-bool is_16_bit_pnm_file(std::FILE* file) {
-    uint8_t magic[pnm_magic_bytes];
-    bool pnm = std::fread(magic, 1, pnm_magic_bytes, file) == pnm_magic_bytes &&
-               is_pnm_magic(magic);
-    std::rewind(file);
-    return pnm && stbi_is_16_bit_from_file(file);
-}
-
-// Keeps each sample's most significant byte, which the decoder left in the low half, and
-// converts to the requested channel count as the decoder would have.
-uint8_t* reduce_pnm_samples(const stbi_us* samples, int width, int height, int own_channels,
-                            int32_t channels) {
-    int64_t count = int64_t{width} * height * own_channels;
-    auto* reduced = static_cast<uint8_t*>(image_memory_allocate(count));
-    if (!reduced) return nullptr;
-    for (int64_t i = 0; i < count; ++i) {
-        reduced[i] = static_cast<uint8_t>(samples[i] & sample_low_byte);
-    }
-    if (channels == 0 || channels == own_channels) return reduced;
-    return stbi__convert_format(reduced, own_channels, channels, static_cast<unsigned>(width),
-                                static_cast<unsigned>(height));
-}
-
 // A file read for the decoder through the guard: the bytes that make the guard refuse, and
 // all after them, never reach the decoder, which then meets the end of the file and fails.
 struct GuardedFile {
@@ -172,6 +131,52 @@ int at_end_guarded(void* context) {
 }
 
 constexpr stbi_io_callbacks guarded_file = {read_guarded, skip_guarded, at_end_guarded};
+
+// Binary grey and colour PNM; only these carry 16-bit samples among the PNM kinds read.
+constexpr char pnm_mark = 'P';
+constexpr char pnm_grey = '5';
+constexpr char pnm_colour = '6';
+constexpr size_t pnm_magic_bytes = 2;
+constexpr unsigned sample_low_byte = 0xFF;
+
+bool is_pnm_magic(const uint8_t* magic) {
+    return magic[0] == pnm_mark && (magic[1] == pnm_grey || magic[1] == pnm_colour);
+}
+
+// This stb version reads 16-bit PNM samples in the machine's byte order, but PNM stores
+// them most significant byte first: such files are decoded at 16 bits and reduced here.
+bool is_16_bit_pnm(const uint8_t* data, int32_t size) {
+    return size >= static_cast<int32_t>(pnm_magic_bytes) && is_pnm_magic(data) &&
+           stbi_is_16_bit_from_memory(data, size);
+}
+
+// Read through the guard as well: the decoder's look at the header adds up its numbers.
+bool is_16_bit_pnm_file(std::FILE* file) {
+    uint8_t magic[pnm_magic_bytes];
+    bool pnm = std::fread(magic, 1, pnm_magic_bytes, file) == pnm_magic_bytes &&
+               is_pnm_magic(magic);
+    std::rewind(file);
+    if (!pnm) return false;
+    GuardedFile source = {file, ImageGuard{}};
+    bool wide = stbi_is_16_bit_from_callbacks(&guarded_file, &source);
+    std::rewind(file);
+    return wide;
+}
+
+// Keeps each sample's most significant byte, which the decoder left in the low half, and
+// converts to the requested channel count as the decoder would have.
+uint8_t* reduce_pnm_samples(const stbi_us* samples, int width, int height, int own_channels,
+                            int32_t channels) {
+    int64_t count = int64_t{width} * height * own_channels;
+    auto* reduced = static_cast<uint8_t*>(image_memory_allocate(count));
+    if (!reduced) return nullptr;
+    for (int64_t i = 0; i < count; ++i) {
+        reduced[i] = static_cast<uint8_t>(samples[i] & sample_low_byte);
+    }
+    if (channels == 0 || channels == own_channels) return reduced;
+    return stbi__convert_format(reduced, own_channels, channels, static_cast<unsigned>(width),
+                                static_cast<unsigned>(height));
+}
 
 int encode(ImageEncoding encoding, FileSink* sink, int width, int height, int channels,
            const uint8_t* pixels) {

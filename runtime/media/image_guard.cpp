@@ -15,6 +15,15 @@ constexpr uint8_t end_of_image = 0xD9;
 constexpr uint8_t huffman_tables = 0xC4;
 constexpr uint8_t start_of_scan = 0xDA;
 
+// Binary PNM: "P5" grey, "P6" colour, then width, height and the largest sample value in
+// decimal, the decoder adding up each in a signed 32-bit int.
+constexpr uint8_t pnm_mark = 'P';
+constexpr uint8_t pnm_grey = '5';
+constexpr uint8_t pnm_colour = '6';
+constexpr uint8_t pnm_comment_mark = '#';
+constexpr int32_t pnm_header_numbers = 3;
+constexpr int64_t max_pnm_number = INT32_MAX;
+
 // A segment's length counts its own two bytes.
 constexpr int32_t length_bytes = 2;
 // A Huffman table opens with its class and id, then the number of codes of each of the
@@ -89,11 +98,60 @@ void take_marker(ImageGuard& guard, uint8_t byte) {
     guard.phase = GuardPhase::length_high;
 }
 
+// The decoder's own white space test.
+bool is_pnm_space(uint8_t byte) {
+    return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' ||
+           byte == '\r';
+}
+
+bool is_digit(uint8_t byte) { return byte >= '0' && byte <= '9'; }
+
+// Anything but space, a comment or a digit makes the decoder read every number left as 0.
+void take_pnm_space(ImageGuard& guard, uint8_t byte) {
+    if (is_pnm_space(byte)) return;
+    if (byte == pnm_comment_mark) {
+        guard.phase = GuardPhase::pnm_comment;
+    } else if (is_digit(byte)) {
+        guard.pnm_number = byte - '0';
+        guard.phase = GuardPhase::pnm_digits;
+    } else {
+        guard.phase = GuardPhase::done;
+    }
+}
+
+// The byte that ends a number is the decoder's first look for the next one.
+void take_pnm_digit(ImageGuard& guard, uint8_t byte) {
+    if (is_digit(byte)) {
+        guard.pnm_number = guard.pnm_number * 10 + (byte - '0');
+        if (guard.pnm_number > max_pnm_number) refuse(guard);
+        return;
+    }
+    if (++guard.pnm_numbers == pnm_header_numbers) {
+        guard.phase = GuardPhase::done;
+        return;
+    }
+    guard.phase = GuardPhase::pnm_space;
+    take_pnm_space(guard, byte);
+}
+
 void take_byte(ImageGuard& guard, uint8_t byte) {
     switch (guard.phase) {
         case GuardPhase::signature:
-            guard.phase = byte == marker_prefix ? GuardPhase::signature_fill : GuardPhase::done;
+            guard.phase = byte == marker_prefix ? GuardPhase::signature_fill
+                          : byte == pnm_mark    ? GuardPhase::pnm_kind
+                                                : GuardPhase::done;
             return;
+        case GuardPhase::pnm_kind:
+            guard.phase = byte == pnm_grey || byte == pnm_colour ? GuardPhase::pnm_space
+                                                                 : GuardPhase::done;
+            return;
+        case GuardPhase::pnm_space:
+            return take_pnm_space(guard, byte);
+        case GuardPhase::pnm_comment:
+            if (byte == '\n' || byte == '\r') guard.phase = GuardPhase::pnm_space;
+            return;
+        case GuardPhase::pnm_digits:
+            return take_pnm_digit(guard, byte);
         case GuardPhase::signature_fill:
             if (byte != marker_prefix) {
                 guard.phase = byte == start_of_image ? GuardPhase::between : GuardPhase::done;

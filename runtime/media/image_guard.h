@@ -1,15 +1,20 @@
 // Checks on encoded pictures for faults of the image decoder that our code must keep it
 // from: a JPEG Huffman table segment whose code counts add up past 256 makes it write past
-// its tables. The bytes are checked, in order, before the decoder gets them. State: the
-// caller's ImageGuard record, one per picture.
+// its tables, and a binary PNM header number beyond 2^31 - 1 overflows its int. The bytes
+// are checked, in order, before the decoder gets them. State: the caller's ImageGuard
+// record, one per picture.
 #pragma once
 
 #include <cstdint>
 
 // What the next byte of a picture is to the check.
 enum class GuardPhase : uint8_t {
-    signature,       // the first byte: 0xFF for a JPEG
+    signature,       // the first byte: 0xFF for a JPEG, 'P' for a PNM
     signature_fill,  // more 0xFF, then 0xD8
+    pnm_kind,        // '5' or '6' for the binary PNM kinds the decoder reads
+    pnm_space,       // white space and comments before a header number
+    pnm_comment,     // from '#' to the end of the line
+    pnm_digits,      // a header number: width, height, then the largest sample value
     between,         // bytes between segments, skipped up to the next 0xFF
     marker,          // after 0xFF: fill, or the marker naming a segment
     length_high,     // the segment's 16-bit length, most significant byte first
@@ -32,12 +37,15 @@ struct ImageGuard {
     int32_t table_byte;     // bytes of the current Huffman table's header read
     int32_t table_symbols;  // the code counts of that header added up so far
     int32_t skip_left;      // bytes left to pass over unread
+    int32_t pnm_numbers;    // PNM header numbers read whole
+    int64_t pnm_number;     // the one being read
 };
 
 // Takes the next `count` bytes of the picture. False, from the first bad byte on, when
 // they hold a JPEG Huffman table segment whose counts add up past 256 or whose tables do
-// not fit its length; every prefix that was accepted is safe to decode. Bytes that do
-// not start a JPEG (0xFF, any fill of 0xFF, 0xD8) are always accepted.
+// not fit its length, or a binary PNM header number past 2^31 - 1; every prefix that was
+// accepted is safe to decode. Bytes that start neither a JPEG (0xFF, any fill of 0xFF,
+// 0xD8) nor a binary PNM ("P5", "P6") are always accepted.
 [[nodiscard]] bool image_guard_feed(ImageGuard& guard, const uint8_t* bytes, int64_t count);
 
 // Whether the whole picture, now that its end has come, may be decoded: false when it was

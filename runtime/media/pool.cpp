@@ -66,13 +66,20 @@ void expose(const Pool& pool, const unsigned char* bytes, int64_t count) {
 }
 
 void set_buffer(const Pool& pool, int64_t size, void* memory) {
-    // The block given before goes back to the program whole, whatever was handed out.
-    expose(pool, pool.memory, pool.size);
-    bool usable = memory != nullptr && size > 0;
-    pool.memory = static_cast<unsigned char*>(memory);
-    pool.size = usable ? std::min(size, max_pool_size) : 0;
+    auto* block = static_cast<unsigned char*>(memory);
+    int64_t usable = block && size > 0 ? std::min(size, max_pool_size) : 0;
+    if (block == pool.memory && usable == pool.size) {
+        // The same block again: only what was handed out needs hiding, the rest still is.
+        // (A failed request may have raised the position past the size.)
+        hide(pool, block, std::min(pool.pos, pool.size));
+    } else {
+        // The block given before goes back to the program whole.
+        expose(pool, pool.memory, pool.size);
+        pool.memory = block;
+        pool.size = usable;
+        hide(pool, pool.memory, pool.size);
+    }
     pool.pos = 0;
-    hide(pool, pool.memory, pool.size);
 }
 
 void* allocate(const Pool& pool, int64_t size) {

@@ -37,6 +37,8 @@ const std::string& scratch_path() {
     return path;
 }
 
+void remove_scratch() { std::remove(scratch_path().c_str()); }
+
 Image load_through_file(const uint8_t* data, size_t size, int8_t channels) {
     std::FILE* file = std::fopen(scratch_path().c_str(), "wb");
     if (!file) std::abort();
@@ -68,6 +70,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The pool's failure messages go to standard output: thousands a second would bury
     // the fuzzer's own report.
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    std::atexit(remove_scratch);
     return 0;
 }
 

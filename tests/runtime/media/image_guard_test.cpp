@@ -19,6 +19,8 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 Bytes repeat(uint8_t byte, size_t count) { return Bytes(count, byte); }
 
+Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
 const Bytes start_of_image = {0xFF, 0xD8};
 const Bytes end_of_image = {0xFF, 0xD9};
 
@@ -68,6 +70,18 @@ std::vector<GuardCase> cases() {
         {"PNG signature", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, true},
         {"lone 0xFF", {0xFF}, true},
         {"0xFF then not 0xD8", {0xFF, 0xC4, 0x21, 0x31, 0x03, 0xFC, 0xC4}, true},
+        // --- binary PNM header numbers, each added up in a signed 32-bit int ---
+        {"PPM header", bytes_of("P6\n640 480\n255\n"), true},
+        {"numbers of 2^31 - 1", bytes_of("P5 2147483647 2147483647 2147483647 "), true},
+        {"width of 2^31", bytes_of("P6 2147483648 1 255\n"), false},
+        {"height past 2^31, found by fuzzing", bytes_of("P6\n0  0000000000\n2500000000\n255\n"), false},
+        {"largest value past 2^31", bytes_of("P5\n1 1\n99999999999\n"), false},
+        {"numbers after comments", bytes_of("P5#c\n#d 9\r1 1 #99999999999\n3\n"), true},
+        {"a number hidden in a comment", bytes_of("P5\n#99999999999\n1 1 255\n"), true},
+        {"a number straight after the kind", bytes_of("P699999999999 1 255"), false},
+        {"pixels after the header are not numbers", bytes_of("P5 1 1 255\n99999999999"), true},
+        {"anything else ends the header", bytes_of("P5 1x99999999999 255"), true},
+        {"PNM kinds the decoder does not read", bytes_of("P3 99999999999 1 255"), true},
         // --- the counts ---
         {"counts past 256, found by fuzzing", from_hex("ffd8ffc4213103fcc4"), false},
         {"256 symbols", start_of_image + huffman(table({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 255})), true},
@@ -105,7 +119,7 @@ bool fed_in_pieces(const Bytes& bytes, size_t piece) {
     return image_guard_finish(guard);
 }
 
-TEST(ImageGuard, JudgesHuffmanTableSegments) {
+TEST(ImageGuard, JudgesHuffmanTablesAndPnmHeaders) {
     for (const GuardCase& c : cases()) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(image_guard_accepts(c.bytes.data(), int64_t(c.bytes.size())), c.accepted);

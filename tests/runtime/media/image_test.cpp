@@ -308,6 +308,9 @@ std::vector<MalformedCase> malformed_pictures() {
         {"16-bit PGM of 0 x 3", bytes_of("P5\n0 3\n65535\n")},
         {"PSD of 0 x 0", raw_psd(0, 0, {{}, {}, {}})},
         {"PSD of 3 x 0", raw_psd(3, 0, {{}, {}, {}})},
+        // Found by fuzzing: a header number the decoder adds up past 2^31 - 1.
+        {"PPM of height 2500000000", bytes_of("P6\n0  0000000000\n2500000000\n255\n")},
+        {"16-bit PGM of width 2^31", bytes_of("P5 2147483648 1 65535\n")},
         // Found by fuzzing: a Huffman table segment whose counts add up past 256.
         {"JPEG with 448 Huffman codes", from_hex("ffd8ffc4213103fcc4")},
         // Found by fuzzing: a scan whose Huffman tables the file never defined.
@@ -443,6 +446,34 @@ TEST_F(ImageTest, PoolTooSmallForARealImage) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     expect_pattern(small, Kind::rgb, 3, 0, false);
     EXPECT_TRUE(in_pool(small.data));
+}
+
+// A pool of exactly what a load takes leaves no slack after its last block, so a decoder
+// that reads past a block meets the end of the program's allocation (caught under the
+// sanitizers); one byte less fails cleanly with the pool's message.
+TEST_F(ImageTest, PoolOfExactlyTheNeededSize) {
+    for (const FixtureCase& f : fixtures) {
+        for (int8_t channels : {int8_t{0}, int8_t{4}}) {
+            SCOPED_TRACE(testing::Message() << f.file << " as " << int{channels} << " channels");
+            std::vector<uint8_t> bytes = read_bytes(fixture(f.file));
+            image_set_buffer(pool_bytes, pool.data());
+            ASSERT_NE(image_load_from_memory(int64_t(bytes.size()), bytes.data(), channels).data, nullptr);
+            int64_t needed = image_memory_pos;
+            std::vector<uint8_t> exact(static_cast<size_t>(needed));
+            image_set_buffer(needed, exact.data());
+            Image image = image_load_from_memory(int64_t(bytes.size()), bytes.data(), channels);
+            EXPECT_NE(image.data, nullptr);
+            image_set_buffer(needed - 1, exact.data());
+            std::string printed = capture_stdout([&] {
+                image = image_load_from_memory(int64_t(bytes.size()), bytes.data(), channels);
+            });
+            expect_empty(image);
+            EXPECT_TRUE(printed == "image memory allocation failed\n" ||
+                        printed == "image memory reallocation failed\n")
+                << printed;
+            image_set_buffer(0, nullptr);
+        }
+    }
 }
 
 // --- saving ---

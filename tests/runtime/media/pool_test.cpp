@@ -343,6 +343,17 @@ TEST_P(PoolMarkingTest, SettingAgainHidesWhatWasHandedOut) {
     f.set_buffer(64, block);
     expect_addressable(earlier, 32, false);
     expect_addressable(f.allocate(8), 8, true);
+    // A failed request raised the position past the end: the bytes after the pool are
+    // still the program's.
+    f.set_buffer(10, block);
+    ASSERT_NE(f.allocate(9), nullptr);
+    output_of([&] { EXPECT_EQ(f.allocate(1), nullptr); });
+    ASSERT_GT(*f.pos, 10);
+    f.set_buffer(10, block);
+    // Bytes 8 and 9 share their 8-byte granule with the program's bytes after the pool,
+    // which AddressSanitizer can only mark together: they stay addressable.
+    expect_addressable(block, 8, false);
+    expect_addressable(block + 10, block_bytes - 10, true);
 }
 
 // The program gets its old block back whole, and what lies past a pool is never marked.
