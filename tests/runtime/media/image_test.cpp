@@ -360,6 +360,29 @@ TEST_F(ImageTest, JpegWithoutTablesDoesNotDependOnStalePoolBytes) {
     }
 }
 
+// Found by fuzzing: DC values that the decoder adds up and scales past a signed int. The
+// decoder's arithmetic wraps, so the load gives some picture of the promised size or none,
+// and nothing undefined happens on the way (the sanitizer build checks that).
+TEST_F(ImageTest, JpegWhoseDcValuesOverflowLoadsWithoutFault) {
+    std::vector<uint8_t> jpeg = from_hex(
+        "ffd8ffe000104a46494600010100000100010000ffdb004300504c5445010101010101010101010101"
+        "01010101010101010101010101010101010101010101010101010101010101010101010101010101"
+        "0101010101010101ffc0000b0821f9040801011100ffc40014000100000000000000000000000000"
+        "000008ffc4001e1000000407000000000000000000000000000406070a232442446164ffda000801"
+        "0100003f00623490e23034b3d2f66019d700ffd9");
+    constexpr int64_t room = 16 << 20;  // the picture is 1032 x 8697 grey
+    std::vector<uint8_t> big(room);
+    image_set_buffer(room, big.data());
+    Image image = image_load_from_memory(int64_t(jpeg.size()), jpeg.data(), 1);
+    if (image.data) {
+        EXPECT_EQ(image.width, 1032);
+        EXPECT_EQ(image.height, 8697);
+    } else {
+        expect_empty(image);
+    }
+    image_set_buffer(0, nullptr);
+}
+
 // A PNG may begin its data with an empty IDAT chunk; it still decodes.
 TEST_F(ImageTest, PngWithAnEmptyFirstIdatDecodes) {
     std::vector<uint8_t> png = read_bytes(fixture("rgba8.png"));
