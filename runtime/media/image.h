@@ -26,8 +26,9 @@ void image_set_flip(uint8_t flip);
 // is then unknown to the caller. 16-bit sources are reduced to 8 bits. The empty image
 // (null, 0, 0) when channels lie outside 0..4, the path holds a NUL byte or does not fit
 // the temporary ring, or the file cannot be opened or decoded (HDR never can), or it has
-// a width or height of 0, or it is a JPEG with a malformed Huffman table segment, or the
-// pool runs short (after the pool's message).
+// a width or height of 0, or it is a JPEG with a malformed Huffman table segment or a
+// binary PNM whose header numbers pass 2^31 - 1, or the pool runs short (after the pool's
+// message).
 [[nodiscard]] Image image_load(Slice path, int8_t channels);
 
 // As image_load for `size` encoded bytes at `data`. Also the empty image for a null

@@ -15,9 +15,9 @@ void image_codec_set_flip(bool flip);
 // channels (0 keeps the file's own count) in the image pool; 16-bit samples keep their
 // most significant byte, in PNM files too. Blocks of up to 64 KiB that the decoder takes
 // start zeroed, so its state never begins from an earlier load's bytes. Null when the file
-// cannot be opened or decoded, when it is a JPEG the image guard refuses (a Huffman table
-// segment the decoder would overrun on), or when the pool runs short; `width` and
-// `height` are written only on success.
+// cannot be opened or decoded, when the image guard refuses it (a JPEG Huffman table
+// segment the decoder would overrun on, a PNM header number it would overflow), or when
+// the pool runs short; `width` and `height` are written only on success.
 [[nodiscard]] uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width,
                                         int32_t* height);
 
