@@ -481,7 +481,7 @@ TEST(AudioWaveLoad, MalformedVorbisIsRefusedWithoutALeak) {
         EXPECT_EQ(describe(audio_wave_load(SampleFormat(format), slice_of(path))), "{format 0, channels 0, rate 0, size 0, null}")
             << format;
     }
-    EXPECT_EQ(audio_pool.pos, 0);
+    EXPECT_EQ(audio_memory_pos, 0);
 }
 
 TEST(AudioWaveLoad, APoolTooSmallPrintsItsMessageAndFails) {
