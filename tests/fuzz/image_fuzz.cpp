@@ -37,14 +37,15 @@ const std::string& scratch_path() {
     return path;
 }
 
-void remove_scratch() { std::remove(scratch_path().c_str()); }
-
 Image load_through_file(const uint8_t* data, size_t size, int8_t channels) {
     std::FILE* file = std::fopen(scratch_path().c_str(), "wb");
     if (!file) std::abort();
     if (std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) std::abort();
     const std::string& path = scratch_path();
-    return image_load(Slice{path.data(), static_cast<int64_t>(path.size())}, channels);
+    Image image = image_load(Slice{path.data(), static_cast<int64_t>(path.size())}, channels);
+    // Gone at once: libFuzzer may end the process without running exit handlers.
+    std::remove(path.c_str());
+    return image;
 }
 
 void check(Image image, int8_t channels) {
@@ -70,7 +71,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The pool's failure messages go to standard output: thousands a second would bury
     // the fuzzer's own report.
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-    std::atexit(remove_scratch);
     return 0;
 }
 
