@@ -28,7 +28,7 @@ void image_set_flip(uint8_t flip);
 // the temporary ring, or the file cannot be opened or decoded (HDR never can), or it has
 // a width or height of 0, or it is a JPEG with a malformed Huffman table segment or a
 // binary PNM whose header numbers pass 2^31 - 1, or the pool runs short (after the pool's
-// message).
+// message). Opening never waits: a FIFO without a writer reads as empty and fails to decode.
 [[nodiscard]] Image image_load(Slice path, int8_t channels);
 
 // As image_load for `size` encoded bytes at `data`. Also the empty image for a null
@@ -41,5 +41,6 @@ void image_set_flip(uint8_t flip);
 // nothing written, for any other extension, null data, a width or height of 0 or less,
 // channels outside 1..4, width x height x channels plus a byte per row beyond 2^31 - 1,
 // or a path holding a NUL byte or too long for the temporary ring; false also when the
-// file cannot be created or completely written (a partial file then stays).
+// file cannot be created or completely written (a partial file then stays). A FIFO that
+// nobody reads is refused at once instead of waited on.
 [[nodiscard]] bool image_save(Image image, Slice path, int8_t channels);

@@ -8,6 +8,7 @@
 
 #include "runtime/media/image_guard.h"
 #include "runtime/media/pool.h"
+#include "runtime/system/platform.h"
 
 namespace {
 
@@ -204,8 +205,9 @@ void image_codec_set_flip(bool flip) {
 
 uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width, int32_t* height) {
     // Opened here rather than by the library, so that the 16-bit PNM check can look first
-    // and the guard sees every byte before the decoder does.
-    std::FILE* file = std::fopen(path, "rb");
+    // and the guard sees every byte before the decoder does; and opened without waiting,
+    // so a FIFO nobody writes to reads as empty instead of holding the caller for ever.
+    std::FILE* file = platform_open_narrow(path, "rb");
     if (!file) return nullptr;
     int w = 0, h = 0, own_channels = 0;
     uint8_t* pixels = nullptr;
@@ -244,7 +246,8 @@ uint8_t* image_codec_load_from_memory(const uint8_t* data, int32_t size, int32_t
 
 bool image_codec_save(ImageEncoding encoding, const char* path, int32_t width, int32_t height,
                       int32_t channels, const uint8_t* pixels) {
-    std::FILE* file = std::fopen(path, "wb");
+    // A FIFO nobody reads is refused rather than waited on.
+    std::FILE* file = platform_open_narrow(path, "wb");
     if (!file) return false;
     FileSink sink = {file, false};
     bool encoded = encode(encoding, &sink, width, height, channels, pixels) != 0;

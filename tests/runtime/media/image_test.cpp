@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "runtime/media/pool.h"
 
 #include "test_support.h"
@@ -663,6 +665,28 @@ TEST_F(ImageTest, SaveFailsWhenTheFileCannotBeCreatedOrWritten) {
         fs::create_symlink("/dev/full", path);
         EXPECT_FALSE(save(image, path, 3));
     }
+}
+
+// A FIFO nobody holds open makes a plain open wait for ever: a load must find it empty
+// and a save must be refused, both at once, and the next call must work as usual.
+TEST_F(ImageTest, AFifoNeverMakesALoadOrASaveWait) {
+    constexpr unsigned guard_seconds = 5;
+    constexpr int refused_then_normal = 1;
+    std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
+    Image image{pixels.data(), trip_width, trip_height};
+    std::string fifo = temp("fifo.png");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int loaded = within_seconds(guard_seconds, [&] {
+        if (load(fifo, 3).data) return 0;
+        return save(image, temp("next.png"), 3) && load(temp("next.png"), 3).data ? refused_then_normal : 0;
+    });
+    EXPECT_EQ(loaded, refused_then_normal);
+    int saved = within_seconds(guard_seconds, [&] {
+        if (save(image, fifo, 3)) return 0;
+        return save(image, temp("after.png"), 3) ? refused_then_normal : 0;
+    });
+    EXPECT_EQ(saved, refused_then_normal);
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 // A NUL inside a path would reach the C library cut short and name another file.
