@@ -122,7 +122,7 @@ constexpr std::array<ConsonantPiece, Total> consonants_by_draw(const std::array<
 }
 
 // A one-letter table's letter for every residue modulo `Residues`, a multiple of its total.
-template <uint64_t Residues, uint64_t Total, size_t N>
+template <size_t Residues, uint64_t Total, size_t N>
 constexpr std::array<char, Residues> letters_by_residue(const std::array<Slice, N>& entries,
                                                         const std::array<int64_t, N>& weights) {
     static_assert(Residues % Total == 0);
@@ -192,7 +192,7 @@ constexpr std::array<NucleusKind, nucleus_kind_total> kinds_by_draw() {
     return kinds;
 }
 
-template <uint64_t Residues>
+template <size_t Residues>
 constexpr std::array<std::array<char, Residues>, nucleus_kind_total> rows_by_kind_draw(
     const std::array<char, Residues>& a_row, const std::array<char, Residues>& e_row) {
     std::array<std::array<char, Residues>, nucleus_kind_total> rows{};
