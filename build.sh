@@ -12,6 +12,9 @@
 #   ./build.sh clang                      build with clang and run the tests
 #   ./build.sh arm64                      cross-build for arm64, run its tests under qemu-user
 #                                         and compare its words with this machine's
+#   ./build.sh windows                    cross-build for 64-bit Windows with mingw-w64 (the
+#                                         third-party libraries from Debian's sources, cached),
+#                                         run its tests under wine and compare its words
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -26,6 +29,13 @@ check_packages=(groff mandoc man-db lintian libmp3lame-dev)
 # pkgconf:arm64 brings aarch64-linux-gnu-pkg-config, which finds the arm64 libraries.
 arm64_packages=(g++-aarch64-linux-gnu qemu-user pkgconf:arm64 libsndfile1-dev:arm64 libstb-dev:arm64
                 libvorbis-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
+
+# Windows: the mingw-w64 compilers and wine to run what they build; dpkg-dev unpacks the
+# Debian sources the third-party libraries are built from, googletest brings its sources.
+windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 dpkg-dev make
+                  googletest libstb-dev)
+# The words library compiled for a target whose size_t is 32 bits and not uint64_t's type.
+narrow_packages=(clang wasi-libc libc++-14-dev-wasm32)
 
 # What the test command gives each fuzz target beyond its corpus: enough to keep every
 # target building and clean in CI, not to search.
@@ -100,6 +110,41 @@ check_arm64() {
   "$here/tests/install/check_same_words.sh" "$here/build/wordgen" qemu-aarch64 "$here/build-arm64/wordgen"
 }
 
+# Under wine: a private prefix beside the build, no debug chatter, a UTF-8 locale, and
+# neither Mono nor Gecko offered for installation.
+windows_environment() {
+  export WINEPREFIX="$here/build-windows/wine" WINEDEBUG=-all LANG=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# The Windows build and its tests under wine, and its words beside those of build/wordgen.
+check_windows() {
+  local prefix
+  prefix=$("$here/cmake/windows-libraries.sh" "$here/cmake/x86_64-w64-mingw32.cmake")
+  windows_environment
+  mkdir -p "$WINEPREFIX"
+  # One wine server for the whole check, with the prefix made before the first program:
+  # a server started by a test's first program made that test wait out its time-out.
+  /usr/lib/wine/wineserver -p
+  trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+  /usr/lib/wine/wine64 wineboot -i > /dev/null 2>&1
+  build build-windows -DCMAKE_BUILD_TYPE=Release -DWORDGEN_BENCH=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/x86_64-w64-mingw32.cmake" -DWORDGEN_WINDOWS_PREFIX="$prefix"
+  test_in build-windows
+  "$here/tests/install/check_same_words.sh" "$here/build/wordgen" /usr/lib/wine/wine64 "$here/build-windows/wordgen.exe"
+  "$here/tests/install/check_windows.sh" "$here/build/wordgen" "$here/build-windows/wordgen.exe"
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  trap - EXIT
+}
+
+# The words library (synthesis and what it stands on) compiled, not linked, for wasm32,
+# where size_t is 32 bits: a 64-bit-only assumption fails here first.
+check_narrow_size() {
+  local source
+  for source in "$here"/synthesis/*.cpp "$here"/runtime/text/*.cpp "$here"/runtime/math/*.cpp; do
+    clang++ --target=wasm32-wasi --sysroot=/usr -std=c++20 -fsyntax-only -Wall -Wextra -I"$here" "$source"
+  done
+}
+
 # The fuzz targets, built with clang and libFuzzer under ASan+UBSan.
 build_fuzz() {
   build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORDGEN_FUZZ=ON \
@@ -136,7 +181,8 @@ case "$command" in
     ;;
   test)
     install_missing "${run_packages[@]}" "${test_packages[@]}" "${package_packages[@]}" \
-      "${check_packages[@]}" "${arm64_packages[@]}"
+      "${check_packages[@]}" "${arm64_packages[@]}" "${windows_packages[@]}" "${narrow_packages[@]}"
+    check_narrow_size
     build_release
     test_in build
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORDGEN_SANITIZE=ON -DWORDGEN_BENCH=OFF
@@ -147,6 +193,7 @@ case "$command" in
     build_packages
     "$here/tests/install/check_packages.sh" "$here/build-package"
     check_arm64
+    check_windows
     build_fuzz
     run_fuzz "$brief_fuzz_seconds"
     ;;
@@ -170,8 +217,13 @@ case "$command" in
     build_program
     check_arm64
     ;;
+  windows)
+    install_missing "${run_packages[@]}" "${windows_packages[@]}"
+    build_program
+    check_windows
+    ;;
   *)
-    echo "usage: $0 run [wordgen options...] | test | fuzz [seconds] | package | clang | arm64" >&2
+    echo "usage: $0 run [wordgen options...] | test | fuzz [seconds] | package | clang | arm64 | windows" >&2
     exit 2
     ;;
 esac

@@ -11,8 +11,14 @@
 
 #include "runtime/text/slice.h"
 
+#ifdef _WIN32
+#include <chrono>
+#include <future>
+#include <thread>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 // Everything `action` writes to standard output, byte for byte.
 template <typename Action>
@@ -39,9 +45,17 @@ int run_wordgen_status(const std::vector<std::string>& arguments, const std::str
 
 // Runs `action` in a child process that an alarm ends after `seconds`, so a call that
 // waits for ever fails the test instead of hanging the suite. The child's result (0 to
-// 125), or -1 when the alarm had to end it.
+// 125), or -1 when the alarm had to end it. Windows cannot fork: there the action runs on
+// a thread of its own, left waiting (the process ends it at exit) when time runs out.
 template <typename Action>
 int within_seconds(unsigned seconds, Action action) {
+#ifdef _WIN32
+    std::packaged_task<int()> task(action);
+    std::future<int> result = task.get_future();
+    std::thread(std::move(task)).detach();
+    if (result.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) return -1;
+    return result.get();
+#else
     std::fflush(nullptr);
     pid_t child = fork();
     if (child == 0) {
@@ -51,6 +65,7 @@ int within_seconds(unsigned seconds, Action action) {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child) return -2;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 // A fresh empty folder under the system's temporary folder, removed by the destructor.

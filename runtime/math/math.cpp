@@ -28,7 +28,9 @@ double math_fract(double x, double* whole) {
     double integral;
     double fraction = std::modf(x, &integral);
     if (whole) *whole = integral;
-    return fraction;
+    // The fraction of a whole number is a zero with the sign of x; mingw-w64's modf
+    // gives +0 for negative ones.
+    return std::copysign(fraction, x);
 }
 
 double math_pow(double x, double y) { return std::pow(x, y); }

@@ -1,6 +1,20 @@
 #include "runtime/media/pool.h"
 
+// AddressSanitizer's marking calls, where it runs; elsewhere they mark nothing, and not
+// every toolchain has the header (mingw-w64 has none).
+#if defined(__SANITIZE_ADDRESS__)
+#define POOL_MARKS_MEMORY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define POOL_MARKS_MEMORY 1
+#endif
+#endif
+#ifdef POOL_MARKS_MEMORY
 #include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
 
 #include <algorithm>
 #include <cstring>

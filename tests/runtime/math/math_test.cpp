@@ -73,6 +73,8 @@ TEST(Math, FractKeepsTheSignOfX) {
         double x, fraction, whole;
     } cases[] = {
         {-2.75, -0.75, -2}, {2.75, 0.75, 2}, {-0.5, -0.5, -0.0}, {-3, -0.0, -3}, {0.0, 0.0, 0.0},
+        {-0.0, -0.0, -0.0}, {-1e300, -0.0, -1e300}, {-4503599627370497, -0.0, -4503599627370497},
+        {-inf, -0.0, -inf}, {inf, 0.0, inf},
     };
     for (const Case& c : cases) {
         double whole = 123;

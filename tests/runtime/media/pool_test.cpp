@@ -1,7 +1,6 @@
 #include "runtime/media/pool.h"
 
 #include <gtest/gtest.h>
-#include <sanitizer/asan_interface.h>
 
 #include <cstdint>
 #include <cstring>
@@ -14,6 +13,10 @@
 #if __has_feature(address_sanitizer)
 #define POOL_TEST_ASAN 1
 #endif
+#endif
+
+#ifdef POOL_TEST_ASAN
+#include <sanitizer/asan_interface.h>
 #endif
 
 namespace {
