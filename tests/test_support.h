@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,18 @@ void write_file(const std::string& path, const std::string& content);
 
 // The whole content of a file as bytes, or none when it cannot be read.
 std::vector<uint8_t> read_bytes(const std::string& path);
+
+// A path named by UTF-8 text on every system: a plain narrow string would be read in the
+// C locale's code page by the Windows standard library, one character per byte.
+inline std::filesystem::path utf8_path(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+// A path's UTF-8 text, the form the runtime takes, on every system.
+inline std::string utf8_text(const std::filesystem::path& path) {
+    std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 // A Slice borrowing `text`'s bytes: it must not outlive `text`.
 inline Slice slice_of(const std::string& text) { return Slice{text.data(), static_cast<int64_t>(text.size())}; }

@@ -89,7 +89,8 @@ int32_t file_read_byte(File* file) {
 }
 
 int32_t file_copy(Slice source, Slice destination) {
-    // "r" and "w" are text modes, but this platform translates no line ends.
+    // "r" and "w" are text modes: on Windows the copy writes each line feed as CR LF, reads
+    // CR LF as one, and stops at a Ctrl-Z; POSIX systems translate nothing.
     File* from = open_apart("r", source, nullptr);
     if (!from) return 0;
     File* to = open_apart("w", destination, from);

@@ -155,7 +155,14 @@ std::FILE* platform_open_narrow(const char* path, const char* mode) {
     return std::fopen(path, mode);
 }
 
-bool platform_seek(std::FILE* file, int64_t offset, int origin) { return _fseeki64(file, offset, origin) == 0; }
+bool platform_seek(std::FILE* file, int64_t offset, int origin) {
+    // msvcrt moves a stream before the start of its file without complaint.
+    if (origin == SEEK_SET && offset < 0) return false;
+    if (_fseeki64(file, offset, origin) != 0) return false;
+    // A seek ends the end-of-file state, which this one leaves set; the error state stays.
+    if (!std::ferror(file)) std::clearerr(file);
+    return true;
+}
 
 int64_t platform_tell(std::FILE* file) { return _ftelli64(file); }
 

@@ -1,9 +1,12 @@
 // The command line, run as a subprocess: exit status, standard output, the output file.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -108,12 +111,10 @@ TEST(RunTest, WordsGoToTheOutputFileOnly) {
 TEST(RunTest, AnOptionAsThePathOfAnother) {
     // "-o -f" writes to a file named -f and turns the report on as well.
     TemporaryFolder folder;
-    char* current = get_current_dir_name();
-    std::string old_directory = current;
-    free(current);
-    ASSERT_EQ(chdir(folder.path.c_str()), 0);
+    std::filesystem::path old_directory = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path);
     ProcessResult result = run_wordgen({"-r", "1", "-w", "10", "-o", "-f"});
-    ASSERT_EQ(chdir(old_directory.c_str()), 0);
+    std::filesystem::current_path(old_directory);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(read_file(folder.file("-f")), seed_one_words);
     EXPECT_NE(result.output.find("frequencies\n-----------\na: "), std::string::npos);
@@ -129,9 +130,29 @@ TEST(RunTest, AnOutputFileThatCannotBeOpened) {
 }
 
 TEST(RunTest, AnOutputFileThatCannotBeWritten) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no /dev/full to fail writes with";
+#else
     ProcessResult result = run_wordgen({"-r", "5", "-w", "100000", "-o", "/dev/full", "-f"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.output, header("100000", "5") + "could not write file: /dev/full\n");
+#endif
+}
+
+// Arguments and paths are UTF-8 on every system: a non-ASCII output path names the file
+// with those very characters, and a non-ASCII argument comes back byte for byte.
+TEST(RunTest, NonAsciiArgumentsAndPathsArriveAsUtf8) {
+    TemporaryFolder folder;
+    const std::string name = "w\xC3\xB6rter-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
+    ProcessResult result = run_wordgen({"-r", "1", "-w", "10", "-o", folder.file(name)});
+    EXPECT_EQ(result.output, header("10", "1"));
+    std::filesystem::path wide = std::filesystem::path(folder.path) / std::u8string(name.begin(), name.end());
+    EXPECT_TRUE(std::filesystem::is_regular_file(wide));
+    EXPECT_EQ(read_file(folder.file(name)), seed_one_words);
+
+    const std::string missing = folder.file("n\xC3\xB6-such-folder/\xC3\xA9.txt");
+    result = run_wordgen({"-r", "1", "-w", "10", "-o", missing});
+    EXPECT_EQ(result.output, header("10", "1") + "could not open file: " + missing + "\n");
 }
 
 TEST(RunTest, FrequencyReport) {
@@ -164,9 +185,13 @@ TEST(RunTest, PauseWaitsForALineOrTheEndOfInput) {
 }
 
 TEST(RunTest, StandardOutputThatCannotBeWritten) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no /dev/full to fail writes with";
+#else
     int status = std::system((std::string(WORDGEN_BINARY) + " -w 1000 > /dev/full").c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
+#endif
 }
 
 // Output small enough to wait in the buffers fails only at the final flush of standard
@@ -174,6 +199,9 @@ TEST(RunTest, StandardOutputThatCannotBeWritten) {
 // no words (the header is all), the report, a word too long after the header, and words
 // to a good file while standard output fails.
 TEST(RunTest, AFailedFinalFlushOfStandardOutputFails) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no /dev/full to fail writes with";
+#else
     TemporaryFolder folder;
     std::string path = folder.file("words.txt");
     const std::vector<std::string> cases[] = {
@@ -188,12 +216,16 @@ TEST(RunTest, AFailedFinalFlushOfStandardOutputFails) {
     }
     // The words still went to their file.
     EXPECT_EQ(read_file(path), seed_one_words);
+#endif
 }
 
 // Every failure of the words' part gets its own line, in the order written here, and the
 // status 1. A word that fits the file's buffer fails only when the close flushes it; a
 // failed write must still show when a word too long for memory follows it.
 TEST(RunTest, EachFailureOfTheWordsGetsItsOwnLine) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no /dev/full to fail writes with";
+#else
     const std::string cannot_write = "could not write file: /dev/full\n";
     const std::string too_long = "word too long for memory\n";
     struct Case {
@@ -218,6 +250,7 @@ TEST(RunTest, EachFailureOfTheWordsGetsItsOwnLine) {
         EXPECT_EQ(result.status, c.status) << testing::PrintToString(c.arguments);
         EXPECT_EQ(result.output, header(count, c.arguments[1]) + c.after_header) << testing::PrintToString(c.arguments);
     }
+#endif
 }
 
 TEST(RunTest, HugeWordsWorkInBoundedMemoryOrStop) {

@@ -285,6 +285,9 @@ TEST(AudioStreamRead, MemoryOfOtherContainersReachesNoParser) {
 // A reader stream on a FIFO without a writer finds it empty, for every decoder: it is
 // described as nothing and reads nothing, at once, and the next stream reads as usual.
 TEST(AudioStreamRead, AFifoWithoutAWriterDescribesNothingAtOnce) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs";
+#else
     std::string wav = make_wav();
     for (const char* name : {"fifo.wav", "fifo.flac", "fifo.ogg"}) {
         std::string fifo = make_fifo(name);
@@ -304,13 +307,16 @@ TEST(AudioStreamRead, AFifoWithoutAWriterDescribesNothingAtOnce) {
         EXPECT_EQ(outcome, fifo_refused_then_normal) << name;
         EXPECT_TRUE(std::filesystem::is_fifo(fifo)) << name;
     }
+#endif
 }
 
 TEST(AudioStreamRead, DescribesOnceAndKeepsTheRecord) {
     std::string path = make_wav();
     int32_t handle = audio_stream_open(signed_32, slice_of(path), false);
     AudioInfo first = audio_stream_read_info(handle);
+#ifndef _WIN32  // Windows deletes no file that is open
     ASSERT_EQ(std::remove(path.c_str()), 0);
+#endif
     AudioInfo second = audio_stream_read_info(handle);
     EXPECT_EQ(second.format, first.format);
     EXPECT_EQ(second.channels, 2);
@@ -503,6 +509,9 @@ std::vector<unsigned char> tone_block(SampleFormat format) {
 // A writer stream on a FIFO without a reader takes no frames, at once: the file it
 // cannot create is refused instead of waited for, and the next stream writes as usual.
 TEST(AudioStreamWrite, AFifoWithoutAReaderTakesNoFramesAtOnce) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs";
+#else
     std::vector<unsigned char> block = tone_block(signed_16);
     std::string fifo = make_fifo("fifo.wav");
     std::string next = temp_path("after.wav");  // the stream keeps the path's bytes
@@ -520,6 +529,7 @@ TEST(AudioStreamWrite, AFifoWithoutAReaderTakesNoFramesAtOnce) {
     });
     EXPECT_EQ(outcome, fifo_refused_then_normal);
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+#endif
 }
 
 // Whatever the declared size, the closed file states what was written.

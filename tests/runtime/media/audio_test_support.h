@@ -18,7 +18,11 @@
 
 #include "test_support.h"
 
+#include <numbers>
+
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace audio_test {
 
@@ -73,6 +77,7 @@ inline constexpr unsigned fifo_guard_seconds = 5;
 // when the alarm ended the child) is a fault.
 enum FifoOutcome { fifo_refused_then_normal = 1, fifo_taken };
 
+#ifndef _WIN32
 // A FIFO at the test's scratch path `name`, which nobody has open.
 inline std::string make_fifo(const std::string& name) {
     std::string path = temp_path(name);
@@ -80,6 +85,7 @@ inline std::string make_fifo(const std::string& name) {
     EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
     return path;
 }
+#endif
 
 // Writes interleaved samples through libsndfile's int or float interface.
 template <typename Sample>
@@ -118,8 +124,8 @@ inline std::vector<int32_t> pattern_ints(int64_t samples) {
 inline std::vector<float> stereo_tones(int64_t frames, int rate) {
     std::vector<float> out(static_cast<size_t>(frames * 2));
     for (int64_t i = 0; i < frames; ++i) {
-        out[static_cast<size_t>(2 * i)] = 0.5f * static_cast<float>(std::sin(i * 2 * M_PI * 440 / rate));
-        out[static_cast<size_t>(2 * i + 1)] = 0.5f * static_cast<float>(std::sin(i * 2 * M_PI * 660 / rate));
+        out[static_cast<size_t>(2 * i)] = 0.5f * static_cast<float>(std::sin(i * 2 * std::numbers::pi * 440 / rate));
+        out[static_cast<size_t>(2 * i + 1)] = 0.5f * static_cast<float>(std::sin(i * 2 * std::numbers::pi * 660 / rate));
     }
     return out;
 }

@@ -590,7 +590,14 @@ TEST_F(ImageTest, ExtensionChoosesTheEncoder) {
         if (c.written) {
             EXPECT_TRUE(file_starts_with(path, *c.format));
         } else if (std::string(c.name).back() != '/') {
-            EXPECT_FALSE(fs::exists(path));
+            // By its exact name: where names ignore case, "picture.PNG" is picture.png.
+            fs::path exact(path);
+            bool listed = false;
+            std::error_code ignored;
+            for (const fs::directory_entry& entry : fs::directory_iterator(exact.parent_path(), ignored)) {
+                listed = listed || entry.path().filename() == exact.filename();
+            }
+            EXPECT_FALSE(listed);
         }
     }
 }
@@ -670,6 +677,9 @@ TEST_F(ImageTest, SaveFailsWhenTheFileCannotBeCreatedOrWritten) {
 // A FIFO nobody holds open makes a plain open wait for ever: a load must find it empty
 // and a save must be refused, both at once, and the next call must work as usual.
 TEST_F(ImageTest, AFifoNeverMakesALoadOrASaveWait) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs";
+#else
     constexpr unsigned guard_seconds = 5;
     constexpr int refused_then_normal = 1;
     std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
@@ -687,6 +697,7 @@ TEST_F(ImageTest, AFifoNeverMakesALoadOrASaveWait) {
     });
     EXPECT_EQ(saved, refused_then_normal);
     EXPECT_TRUE(fs::is_fifo(fifo));
+#endif
 }
 
 // A NUL inside a path would reach the C library cut short and name another file.

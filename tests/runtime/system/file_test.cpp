@@ -15,9 +15,11 @@
 #include "runtime/system/temporary.h"
 #include "test_support.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -51,7 +53,7 @@ std::string awkward_bytes(size_t size) {
 
 class FileTest : public testing::Test {
   protected:
-    std::string at(const std::string& name) const { return (root / name).string(); }
+    std::string at(const std::string& name) const { return utf8_text(root / utf8_path(name)); }
     TemporaryFolder scratch;
     fs::path root = scratch.path;
 };
@@ -73,12 +75,44 @@ fs::path other_file_system(const fs::path& scratch) {
 // --- file_copy --------------------------------------------------------------------
 
 TEST_F(FileTest, CopyMakesAnExactCopyAcrossManyBlocks) {
+#ifdef _WIN32
+    GTEST_SKIP() << "file_copy opens text streams, which translate line ends on Windows (CopyFollowsWindowsTextStreams)";
+#else
     const std::string bytes = awkward_bytes(3 * 1024 * 1024 + 7);
     write_all(root / "source", bytes);
     EXPECT_EQ(file_copy(slice_of(at("source")), slice_of(at("copy"))), 1);
     EXPECT_TRUE(same_contents(root / "copy", bytes));
     EXPECT_TRUE(same_contents(root / "source", bytes));
+#endif
 }
+
+#ifdef _WIN32
+// The copy reads and writes text streams: a line feed is written as CR LF, a CR LF read
+// is one line feed, and a Ctrl-Z ends what is read.
+TEST_F(FileTest, CopyFollowsWindowsTextStreams) {
+    struct Case {
+        std::string source, copy;
+    } cases[] = {
+        {"a\nb\n", "a\r\nb\r\n"},
+        {"a\r\nb", "a\r\nb"},
+        {"lone\rcr", "lone\rcr"},
+        {"before\x1A" "after", "before"},
+        {std::string("n\0ul", 4), std::string("n\0ul", 4)},
+        {std::string(200000, '\n'), [] {
+             std::string lines;
+             for (int i = 0; i < 200000; ++i) lines += "\r\n";
+             return lines;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source.substr(0, 20));
+        write_all(root / "source", c.source);
+        EXPECT_EQ(file_copy(slice_of(at("source")), slice_of(at("copy"))), 1);
+        EXPECT_TRUE(same_contents(root / "copy", c.copy));
+        EXPECT_TRUE(same_contents(root / "source", c.source));
+    }
+}
+#endif
 
 TEST_F(FileTest, CopyOfAnEmptyFileIsEmpty) {
     write_all(root / "empty", "");
@@ -95,9 +129,9 @@ TEST_F(FileTest, CopyEmptiesALongerDestinationFirst) {
 }
 
 TEST_F(FileTest, CopyWithNonAsciiNames) {
-    write_all(root / "données.txt", "Ωmega");
+    write_all(root / utf8_path("données.txt"), "Ωmega");
     EXPECT_EQ(file_copy(slice_of(at("données.txt")), slice_of(at("日本語.txt"))), 1);
-    EXPECT_EQ(read_all(root / "日本語.txt"), "Ωmega");
+    EXPECT_EQ(read_all(root / utf8_path("日本語.txt")), "Ωmega");
 }
 
 TEST_F(FileTest, CopyThatCannotOpenGivesZeroAndLeavesThingsAlone) {
@@ -132,8 +166,13 @@ TEST_F(FileTest, CopyOntoItselfByAnyPathGivesZeroAndKeepsTheFile) {
     write_all(root / "file", bytes);
     fs::create_directory(root / "sub");
     fs::create_hard_link(root / "file", root / "hard-link");
+#ifdef _WIN32
+    // Symbolic links need a privilege on Windows; its other spellings of a path stand in.
+    const char* destinations[] = {"file", "./file", "sub/../file", "hard-link", "FILE", "sub\\..\\file"};
+#else
     fs::create_symlink(root / "file", root / "soft-link");
     const char* destinations[] = {"file", "./file", "sub/../file", "hard-link", "soft-link"};
+#endif
     for (const char* destination : destinations) {
         SCOPED_TRACE(destination);
         EXPECT_EQ(file_copy(slice_of(at("file")), slice_of(at(destination))), 0);
@@ -142,22 +181,34 @@ TEST_F(FileTest, CopyOntoItselfByAnyPathGivesZeroAndKeepsTheFile) {
 }
 
 TEST_F(FileTest, CopyReportsAFailedWrite) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no /dev/full to fail writes with";
+#else
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to fail writes";
     write_all(root / "source", awkward_bytes(100000));
     EXPECT_EQ(file_copy(slice_of(at("source")), slice_of(std::string("/dev/full"))), 0);
+#endif
 }
 
 TEST_F(FileTest, CopyReportsAFailedRead) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no /proc/self/mem to fail reads with";
+#else
     // Our own memory file opens, but reading its first page (never mapped) fails.
     if (!fs::exists("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem to fail reads";
     EXPECT_EQ(file_copy(slice_of(std::string("/proc/self/mem")), slice_of(at("copy"))), 0);
     EXPECT_TRUE(fs::exists(root / "copy")) << "the source should have opened, the read failed";
+#endif
 }
 
 TEST_F(FileTest, CopyFromAFifoWithoutWriterDoesNotWait) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs";
+#else
     ASSERT_EQ(system_execute(slice_of("mkfifo '" + at("fifo") + "'")), 0);
     EXPECT_EQ(file_copy(slice_of(at("fifo")), slice_of(at("copy"))), 1);
     EXPECT_EQ(read_all(root / "copy"), "");
+#endif
 }
 
 // --- file_create ------------------------------------------------------------------
@@ -168,16 +219,20 @@ TEST_F(FileTest, CreateMakesOrEmptiesAFile) {
     for (const char* name : names) {
         SCOPED_TRACE(name);
         EXPECT_EQ(file_create(slice_of(at(name))), 1);
-        ASSERT_TRUE(fs::is_regular_file(root / name));
-        EXPECT_EQ(fs::file_size(root / name), 0u);
+        ASSERT_TRUE(fs::is_regular_file(root / utf8_path(name)));
+        EXPECT_EQ(fs::file_size(root / utf8_path(name)), 0u);
     }
 }
 
 TEST_F(FileTest, CreateRefusesFoldersMissingParentsAndFifosWithoutReader) {
     fs::create_directory(root / "folder");
     write_all(root / "folder" / "inside", "kept");
+#ifdef _WIN32
+    const char* names[] = {"folder", "missing/new", ""};  // Windows has no FIFOs
+#else
     ASSERT_EQ(system_execute(slice_of("mkfifo '" + at("fifo") + "'")), 0);
     const char* names[] = {"folder", "missing/new", "fifo", ""};
+#endif
     for (const char* name : names) {
         SCOPED_TRACE(name);
         EXPECT_EQ(file_create(slice_of(*name ? at(name) : "")), 0);
@@ -188,21 +243,47 @@ TEST_F(FileTest, CreateRefusesFoldersMissingParentsAndFifosWithoutReader) {
 
 // --- file_exists ------------------------------------------------------------------
 
+#ifdef _WIN32
+// The runtime's wide paths and msvcrt's narrow ones (file_exists, the media libraries)
+// come from one converter, the system's, so ill-formed bytes name one file either way.
+TEST_F(FileTest, IllFormedNamesReachOneFileByEitherConversion) {
+    const char* sequences[] = {"\xED\xA0\x80", "\xE0\x80\x80", "\xF0\x80\x80\x80", "\xF4\x90\x80\x80",
+                               "\xFF", "\xC0\xAF", "\xE2\x82"};
+    for (const char* sequence : sequences) {
+        SCOPED_TRACE(testing::PrintToString(std::string(sequence)));
+        std::string name = utf8_text(root) + "/bad" + sequence + "name";
+        ASSERT_EQ(file_create(slice_of(name)), 1);
+        EXPECT_EQ(file_exists(slice_of(name)), 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
+        EXPECT_NE(file_delete(slice_of(name)), 0);
+        EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 0);
+    }
+}
+#endif
+
 TEST_F(FileTest, ExistsOnlyForFilesThatOpenForReading) {
     write_all(root / "file", "x");
     write_all(root / "empty", "");
-    write_all(root / "ñandú", "x");
+    write_all(root / utf8_path("ñandú"), "x");
     fs::create_directory(root / "folder");
-    fs::create_symlink(root / "file", root / "link-to-file");
-    fs::create_symlink(root / "folder", root / "link-to-folder");
-    fs::create_symlink(root / "missing", root / "dangling");
     struct Case {
         const char* name;
         int32_t expected;
     } cases[] = {
-        {"file", 1},   {"empty", 1},          {"ñandú", 1},  {"link-to-file", 1}, {"folder", 0},
-        {"folder/", 0}, {"link-to-folder", 0}, {"dangling", 0}, {"missing", 0},     {"file/", 0},
+        {"file", 1},   {"empty", 1},          {"ñandú", 1},  {"folder", 0},
+        {"folder/", 0}, {"missing", 0},     {"file/", 0},
+#ifdef _WIN32
+        // Names are case-insensitive; symbolic links need a privilege, so none is made.
+        {"FILE", 1}, {"ÑANDÚ", 1}, {"FOLDER", 0},
+#else
+        {"link-to-file", 1}, {"link-to-folder", 0}, {"dangling", 0},
+#endif
     };
+#ifndef _WIN32
+    fs::create_symlink(root / "file", root / "link-to-file");
+    fs::create_symlink(root / "folder", root / "link-to-folder");
+    fs::create_symlink(root / "missing", root / "dangling");
+#endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(file_exists(slice_of(at(c.name))), c.expected);
@@ -214,30 +295,38 @@ TEST_F(FileTest, ExistsOnlyForFilesThatOpenForReading) {
 
 TEST_F(FileTest, DeleteRemovesFilesAndLinksOnly) {
     write_all(root / "file", "x");
-    write_all(root / "éñ", "x");
+    write_all(root / utf8_path("éñ"), "x");
     write_all(root / "target", "kept");
-    fs::create_symlink(root / "target", root / "link");
     EXPECT_NE(file_delete(slice_of(at("file"))), 0);
     EXPECT_NE(file_delete(slice_of(at("éñ"))), 0);
-    EXPECT_NE(file_delete(slice_of(at("link"))), 0);
     EXPECT_FALSE(fs::exists(root / "file"));
-    EXPECT_FALSE(fs::exists(root / "éñ"));
+    EXPECT_FALSE(fs::exists(root / utf8_path("éñ")));
+#ifndef _WIN32  // symbolic links need a privilege on Windows
+    fs::create_symlink(root / "target", root / "link");
+    EXPECT_NE(file_delete(slice_of(at("link"))), 0);
     EXPECT_FALSE(fs::is_symlink(root / "link"));
+#endif
     EXPECT_EQ(read_all(root / "target"), "kept");
 }
 
 TEST_F(FileTest, DeleteRefusesFoldersMissingAndReadOnlyFiles) {
     fs::create_directory(root / "folder");
-    fs::create_symlink(root / "folder", root / "link-to-folder");
     write_all(root / "read-only", "kept");
     fs::permissions(root / "read-only", fs::perms::owner_read | fs::perms::group_read);
+#ifdef _WIN32
+    const char* names[] = {"folder", "read-only", "READ-ONLY", "missing"};
+#else
+    fs::create_symlink(root / "folder", root / "link-to-folder");
     const char* names[] = {"folder", "link-to-folder", "read-only", "missing"};
+#endif
     for (const char* name : names) {
         SCOPED_TRACE(name);
         EXPECT_EQ(file_delete(slice_of(at(name))), 0);
     }
     EXPECT_TRUE(fs::is_directory(root / "folder"));
+#ifndef _WIN32
     EXPECT_TRUE(fs::is_symlink(root / "link-to-folder"));
+#endif
     EXPECT_EQ(read_all(root / "read-only"), "kept");
 }
 
@@ -248,7 +337,7 @@ TEST_F(FileTest, RenameMovesAFile) {
     fs::create_directory(root / "folder");
     EXPECT_NE(file_rename(slice_of(at("old")), slice_of(at("folder/nouveau né"))), 0);
     EXPECT_FALSE(fs::exists(root / "old"));
-    EXPECT_EQ(read_all(root / "folder" / "nouveau né"), "contents");
+    EXPECT_EQ(read_all(root / "folder" / utf8_path("nouveau né")), "contents");
 }
 
 TEST_F(FileTest, RenameNeverReplacesAndRefusesFolders) {
@@ -260,7 +349,10 @@ TEST_F(FileTest, RenameNeverReplacesAndRefusesFolders) {
         const char* to;
     } cases[] = {
         {"old", "taken"}, {"old", "folder"}, {"folder", "elsewhere"}, {"missing", "elsewhere"},
-        {"old", "no-such-folder/new"}, {"old", "old"},
+        {"old", "no-such-folder/new"},
+#ifndef _WIN32  // Windows moves a file onto its own name as a rename that changes nothing
+        {"old", "old"},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.from) + " -> " + c.to);
@@ -273,6 +365,9 @@ TEST_F(FileTest, RenameNeverReplacesAndRefusesFolders) {
 }
 
 TEST_F(FileTest, RenameMovesAFileToAnotherFileSystem) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the second file system is /dev/shm, which Windows lacks";
+#else
     fs::path other = other_file_system(root);
     if (other.empty()) GTEST_SKIP() << "no second file system at /dev/shm";
     const std::string bytes = awkward_bytes(300000);
@@ -292,6 +387,7 @@ TEST_F(FileTest, RenameMovesAFileToAnotherFileSystem) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::owner_exec);
     fs::remove(moved);
     fs::remove(taken);
+#endif
 }
 
 // Two paths of 4000 bytes fit the 16 KiB ring together as UTF-16, wherever its position
@@ -507,6 +603,9 @@ struct WorkingFolder {
 // bytes for texts of two, three and four bytes a letter) every mode refuses a path that
 // no longer fits with it, and never opens a file named like the mode instead.
 TEST_F(FileStreamTest, APathAndItsModeFitTheRingTogetherOrTheOpenIsRefused) {
+#ifdef _WIN32
+    GTEST_SKIP() << "wine opens names longer than MAX_PATH, which Windows refuses, so a refusal cannot be told from a correct open here";
+#else
     ModeNamedFiles files(folder.path);
     WorkingFolder inside(folder.path);
     struct Alphabet {
@@ -537,6 +636,7 @@ TEST_F(FileStreamTest, APathAndItsModeFitTheRingTogetherOrTheOpenIsRefused) {
             }
         }
     }
+#endif
 }
 
 // Every other service that holds two strings of the ring at once (a path and a stream
@@ -544,6 +644,9 @@ TEST_F(FileStreamTest, APathAndItsModeFitTheRingTogetherOrTheOpenIsRefused) {
 // gives its failure result and leaves every file alone. Names of the working folder's
 // files make the short side, so a path taken over by another would meet a real file.
 TEST_F(FileStreamTest, EveryServiceRefusesPathsTooLongToShareTheRing) {
+#ifdef _WIN32
+    GTEST_SKIP() << "wine opens names longer than MAX_PATH, which Windows refuses, so a refusal cannot be told from a correct open here";
+#else
     ModeNamedFiles files(folder.path);
     WorkingFolder inside(folder.path);
     using Service = std::function<int32_t(Slice)>;
@@ -581,6 +684,7 @@ TEST_F(FileStreamTest, EveryServiceRefusesPathsTooLongToShareTheRing) {
             }
         }
     }
+#endif
 }
 
 // The command line's -o reaches the same open: the message names the whole path.
@@ -608,6 +712,9 @@ enum FifoPeer { no_peer, peer_reader, peer_writer };
 // its first read: refused. Every other mode opens at once or is refused at once, and
 // what does open carries bytes to or from the other end.
 TEST_F(FileStreamTest, FifosOpenOnlyWhereTheyCannotWaitForEver) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs";
+#else
     constexpr unsigned guard_seconds = 5;
     struct Case {
         int64_t mode;
@@ -654,9 +761,13 @@ TEST_F(FileStreamTest, FifosOpenOnlyWhereTheyCannotWaitForEver) {
         if (writer) file_close(writer);
         EXPECT_TRUE(fs::is_fifo(fifo));
     }
+#endif
 }
 
 TEST_F(FileStreamTest, AFifoNeverMakesTheOpenWait) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs";
+#else
     std::string fifo = folder.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(file_open(slice_of(fifo), file_mode_write), nullptr);  // no reader: refused
@@ -664,6 +775,7 @@ TEST_F(FileStreamTest, AFifoNeverMakesTheOpenWait) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file_read_byte(file), -1);
     file_close(file);
+#endif
 }
 
 TEST_F(FileStreamTest, NullHandlesFailQuietly) {
@@ -680,10 +792,14 @@ TEST_F(FileStreamTest, NullHandlesFailQuietly) {
 }
 
 TEST_F(FileStreamTest, AFullDeviceFailsTheClose) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no /dev/full to fail writes with";
+#else
     File* file = file_open(slice_literal("/dev/full"), file_mode_write);
     if (!file) GTEST_SKIP() << "no /dev/full here";
     file_write(file, 5, "12345");  // buffered: the failure shows when it is flushed
     EXPECT_EQ(file_close(file), -1);
+#endif
 }
 
 }  // namespace
