@@ -67,20 +67,29 @@ bool overwrote(const void* earlier, const void* latest) {
     return second <= first && temporary_buffer + temporary_pos > first;
 }
 
+// Two strings of one platform call, each taken by `take`. When the second lands on the
+// first, the ring restarts and both are taken again from its start; when even then they
+// cannot be held together, or either is refused, both results are null.
+template <typename Form>
+bool take_pair(const Form* (*take)(Slice), Slice first, Slice second, const Form** taken_first,
+               const Form** taken_second) {
+    *taken_first = take(first);
+    *taken_second = take(second);
+    if (*taken_first && *taken_second && overwrote(*taken_first, *taken_second)) {
+        temporary_pos = 0;
+        *taken_first = take(first);
+        *taken_second = take(second);
+        if (*taken_first && *taken_second && overwrote(*taken_first, *taken_second)) *taken_second = nullptr;
+    }
+    if (*taken_first && *taken_second) return true;
+    *taken_first = *taken_second = nullptr;
+    return false;
+}
+
 }  // namespace
 
 bool to_wide_cstr_pair(Slice first, Slice second, const char16_t** wide_first, const char16_t** wide_second) {
-    *wide_first = to_wide_cstr(first);
-    *wide_second = to_wide_cstr(second);
-    if (*wide_first && *wide_second && overwrote(*wide_first, *wide_second)) {
-        temporary_pos = 0;
-        *wide_first = to_wide_cstr(first);
-        *wide_second = to_wide_cstr(second);
-        if (*wide_first && *wide_second && overwrote(*wide_first, *wide_second)) *wide_second = nullptr;
-    }
-    if (*wide_first && *wide_second) return true;
-    *wide_first = *wide_second = nullptr;
-    return false;
+    return take_pair(to_wide_cstr, first, second, wide_first, wide_second);
 }
 
 const PlatformPath* to_platform_path(Slice path) {
@@ -99,15 +108,5 @@ const PlatformPath* to_platform_path(Slice path) {
 
 bool to_platform_path_pair(Slice first, Slice second, const PlatformPath** path_first,
                            const PlatformPath** path_second) {
-    *path_first = to_platform_path(first);
-    *path_second = to_platform_path(second);
-    if (*path_first && *path_second && overwrote(*path_first, *path_second)) {
-        temporary_pos = 0;
-        *path_first = to_platform_path(first);
-        *path_second = to_platform_path(second);
-        if (*path_first && *path_second && overwrote(*path_first, *path_second)) *path_second = nullptr;
-    }
-    if (*path_first && *path_second) return true;
-    *path_first = *path_second = nullptr;
-    return false;
+    return take_pair(to_platform_path, first, second, path_first, path_second);
 }
