@@ -23,11 +23,12 @@ debian_mirror() {
 apt_dir=$cache/apt
 apt_options=(-o "Dir::State=$apt_dir/state" -o "Dir::Cache=$apt_dir/cache"
              -o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=$apt_dir/parts"
-             -o "Dir::State::status=/var/lib/dpkg/status")
+             -o "Dir::State::status=/var/lib/dpkg/status" -o "APT::Sandbox::User=$(id -un)")
 mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts"
 echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(debian_mirror) bookworm main" \
   > "$apt_dir/sources.list"
-apt-get "${apt_options[@]}" update -qq >&2
+# Offline, the lists of the last update still tell the versions.
+apt-get "${apt_options[@]}" update -qq >&2 || echo "windows-libraries: no update of the source lists" >&2
 
 source_version() {
   apt-cache "${apt_options[@]}" showsrc --only-source "$1" | awk '/^Version:/ { print $2 }' \
@@ -36,7 +37,9 @@ source_version() {
 
 key=$(x86_64-w64-mingw32-gcc-posix -dumpversion)
 for s in "${sources[@]}"; do
-  key+=_$s-$(source_version "$s")
+  version=$(source_version "$s")
+  [ -n "$version" ] || { echo "windows-libraries: no source package $s found" >&2; exit 1; }
+  key+=_$s-$version
 done
 key+=_gtest-$(dpkg-query -W -f='${Version}' googletest 2>/dev/null || echo none)
 prefix=$cache/windows-$key

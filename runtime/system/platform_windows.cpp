@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -18,7 +19,7 @@
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
-static_assert(platform_max_name_units == MAX_PATH, "a find record's name fits a search entry");
+static_assert(platform_max_name_bytes >= MAX_PATH * 3, "every find record's name fits a search entry as UTF-8");
 
 // An aligned copy of a wide string, as the system calls take it; longer strings than a
 // path may hold are refused.
@@ -27,6 +28,7 @@ struct WideText {
 };
 
 bool copy_wide(const void* wide, WideText* out) {
+    // Also a PlatformPath, which on Windows is this very form.
     if (!wide) return false;
     const char* bytes = static_cast<const char*>(wide);
     for (int32_t i = 0; i <= platform_max_wide_units; ++i) {
@@ -36,14 +38,13 @@ bool copy_wide(const void* wide, WideText* out) {
     return false;
 }
 
-// Stream modes are a handful of ASCII letters.
+// Stream modes are a handful of ASCII letters; each widens to its own unit.
 constexpr int32_t max_mode_units = 8;
 
-bool copy_mode(const void* wide_mode, wchar_t (&out)[max_mode_units]) {
-    if (!wide_mode) return false;
-    const char* bytes = static_cast<const char*>(wide_mode);
+bool widen_mode(const char* mode, wchar_t (&out)[max_mode_units]) {
+    if (!mode) return false;
     for (int32_t i = 0; i < max_mode_units; ++i) {
-        std::memcpy(&out[i], bytes + 2 * i, sizeof(wchar_t));
+        out[i] = static_cast<unsigned char>(mode[i]);
         if (out[i] == 0) return true;
     }
     return false;
@@ -104,9 +105,10 @@ uint32_t entry_attributes(DWORD system_attributes) {
 
 void fill_entry(const WIN32_FIND_DATAW& found, PlatformFindData* data) {
     data->attributes = entry_attributes(found.dwFileAttributes);
-    static_assert(sizeof data->name == sizeof found.cFileName, "names are copied whole");
-    std::memcpy(data->name, found.cFileName, sizeof data->name);
-    data->name[platform_max_name_units - 1] = 0;
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, data->name, platform_max_name_bytes, nullptr,
+                                    nullptr);
+    data->name_length = bytes > 0 ? bytes - 1 : 0;
+    data->name[data->name_length] = '\0';
 }
 
 }  // namespace
@@ -134,25 +136,42 @@ int64_t platform_utf16_to_utf8(const void* wide, char* out) {
     return bytes;
 }
 
-std::FILE* platform_open_wide(const void* wide_path, const void* wide_mode) {
-    return platform_open_wide_apart(wide_path, wide_mode, nullptr);
+int64_t platform_path_size(const char* text, int64_t length) {
+    if (length < 0 || length > INT32_MAX || (!text && length > 0)) return -1;
+    int32_t units = platform_utf8_to_utf16(text, static_cast<int32_t>(length), nullptr);
+    if (units > platform_max_wide_units) return -1;
+    return static_cast<int64_t>(sizeof(wchar_t)) * (units + 1);
 }
 
-std::FILE* platform_open_wide_apart(const void* wide_path, const void* wide_mode, std::FILE* other) {
-    WideText path;
-    wchar_t mode[max_mode_units];
-    if (!copy_wide(wide_path, &path) || !copy_mode(wide_mode, mode)) return nullptr;
-    if (is_directory_path(path.units) || names_file_of(path.units, other)) return nullptr;
-    return _wfopen(path.units, mode);
+const PlatformPath* platform_path_form(const char* text, int64_t length, void* out) {
+    int32_t units = platform_utf8_to_utf16(text, static_cast<int32_t>(length), out);
+    const wchar_t terminator = 0;
+    std::memcpy(static_cast<char*>(out) + sizeof(wchar_t) * static_cast<size_t>(units), &terminator,
+                sizeof terminator);
+    return static_cast<const PlatformPath*>(out);
+}
+
+std::FILE* platform_open(const PlatformPath* path, const char* mode) {
+    return platform_open_apart(path, mode, nullptr);
+}
+
+std::FILE* platform_open_apart(const PlatformPath* path, const char* mode, std::FILE* other) {
+    WideText wide_path;
+    wchar_t wide_mode[max_mode_units];
+    if (!copy_wide(path, &wide_path) || !widen_mode(mode, wide_mode)) return nullptr;
+    if (is_directory_path(wide_path.units) || names_file_of(wide_path.units, other)) return nullptr;
+    return _wfopen(wide_path.units, wide_mode);
 }
 
 std::FILE* platform_open_narrow(const char* path, const char* mode) {
-    if (!path || !mode) return nullptr;
-    // The path's bytes go to msvcrt unchanged; it converts them by the process code
-    // page, which the program's manifest makes UTF-8.
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return nullptr;
-    return std::fopen(path, mode);
+    if (!path) return nullptr;
+    // The bytes are UTF-8 here as everywhere in the program: the same path names the same
+    // file in every service, whatever the process code page.
+    int64_t length = static_cast<int64_t>(std::strlen(path));
+    int64_t size = platform_path_size(path, length);
+    if (size < 0) return nullptr;
+    WideText form;
+    return platform_open(platform_path_form(path, length, form.units), mode);
 }
 
 bool platform_seek(std::FILE* file, int64_t offset, int origin) {
@@ -181,7 +200,7 @@ bool platform_copy_stream(std::FILE* from, std::FILE* to) {
     }
 }
 
-uint32_t platform_attributes(const void* wide_path) {
+uint32_t platform_attributes(const PlatformPath* wide_path) {
     WideText path;
     if (!copy_wide(wide_path, &path)) return platform_attributes_invalid;
     DWORD attributes = GetFileAttributesW(path.units);
@@ -191,29 +210,29 @@ uint32_t platform_attributes(const void* wide_path) {
     return result;
 }
 
-int32_t platform_delete_file(const void* wide_path) {
+int32_t platform_delete_file(const PlatformPath* wide_path) {
     WideText path;
     return copy_wide(wide_path, &path) && DeleteFileW(path.units) ? 1 : 0;
 }
 
-int32_t platform_move(const void* wide_old_path, const void* wide_new_path) {
+int32_t platform_move(const PlatformPath* wide_old_path, const PlatformPath* wide_new_path) {
     WideText old_path, new_path;
     if (!copy_wide(wide_old_path, &old_path) || !copy_wide(wide_new_path, &new_path)) return 0;
     return MoveFileW(old_path.units, new_path.units) ? 1 : 0;
 }
 
-int32_t platform_create_directory(const void* wide_path) {
+int32_t platform_create_directory(const PlatformPath* wide_path) {
     WideText path;
     return copy_wide(wide_path, &path) && CreateDirectoryW(path.units, nullptr) ? 1 : 0;
 }
 
-int32_t platform_remove_directory(const void* wide_path) {
+int32_t platform_remove_directory(const PlatformPath* wide_path) {
     WideText path;
     return copy_wide(wide_path, &path) && RemoveDirectoryW(path.units) ? 1 : 0;
 }
 
 // The search is the system's find handle itself.
-PlatformSearch* platform_find_first(const void* wide_pattern, PlatformFindData* data) {
+PlatformSearch* platform_find_first(const PlatformPath* wide_pattern, PlatformFindData* data) {
     WideText pattern;
     if (!data || !copy_wide(wide_pattern, &pattern)) return nullptr;
     WIN32_FIND_DATAW found;
