@@ -16,6 +16,8 @@ namespace {
 constexpr int64_t scratch_bytes = 64 * 1024;
 // Bytes of one float_32 sample, the widest format read or written.
 constexpr int64_t widest_sample = 4;
+// The most channels a FLAC stream has (its header field is 3 bits).
+constexpr int32_t flac_max_channels = 8;
 
 sf_count_t memory_length(void* user) { return static_cast<EncodedBytes*>(user)->size; }
 
@@ -28,6 +30,8 @@ sf_count_t memory_read(void* destination, sf_count_t count, void* user) {
 }
 
 sf_count_t memory_tell(void* user) { return static_cast<EncodedBytes*>(user)->position; }
+
+SF_VIRTUAL_IO memory_io = {memory_length, memory_seek, memory_read, nullptr, memory_tell};
 
 bool holds(AudioContainer container, int format) {
     int major = format & SF_FORMAT_TYPEMASK;
@@ -135,6 +139,39 @@ int64_t read_converted(SoundFile& file, SampleFormat pulled, SampleFormat delive
     });
 }
 
+// Opens the library again over the source already open in the record (its descriptor
+// or its memory) and makes `frame` the read position: a decoder left unusable by a
+// failed seek starts over this way. The frame is reached by seeking to the one before it
+// and reading that one, since a decoder that does not know its length cannot seek to its
+// end itself. False, with no decoder in the record (its source still open), when the
+// source no longer opens or the frame lies past the end.
+bool restart_at(SoundFile& file, int64_t frame) {
+    if (file.handle) sf_close(file.handle);
+    file.handle = nullptr;
+    SF_INFO info = {};
+    SNDFILE* handle = nullptr;
+    if (file.stream) {
+        // The library starts reading at the descriptor's offset.
+        if (platform_seek(file.stream, 0, SEEK_SET))
+            handle = sf_open_fd(platform_descriptor(file.stream), SFM_READ, &info, SF_FALSE);
+    } else {
+        file.memory.position = 0;
+        handle = sf_open_virtual(&memory_io, SFM_READ, &info, &file.memory);
+    }
+    if (!handle) return false;
+    short last[flac_max_channels];
+    bool reached = frame == 0 || (info.channels == file.channels && file.channels <= flac_max_channels &&
+                                  sf_seek(handle, frame - 1, SEEK_SET) == frame - 1 &&
+                                  read_library(handle, signed_16, 1, last) == 1);
+    if (!reached) {
+        sf_close(handle);
+        return false;
+    }
+    file.handle = handle;
+    file.position = frame;
+    return true;
+}
+
 }  // namespace
 
 bool sound_file_open(SoundFile& file, const char* path, AudioContainer container) {
@@ -153,7 +190,6 @@ bool sound_file_open_memory(SoundFile& file, int64_t size, const void* data,
     // otherwise try every parser it has on them.
     if (!data || size < 0 || !audio_container_has_magic(container, size, data)) return false;
     file.memory = {static_cast<const unsigned char*>(data), size, 0};
-    static SF_VIRTUAL_IO memory_io = {memory_length, memory_seek, memory_read, nullptr, memory_tell};
     SF_INFO info = {};
     SNDFILE* handle = sf_open_virtual(&memory_io, SFM_READ, &info, &file.memory);
     if (adopt(file, handle, info, container)) return true;
@@ -187,8 +223,10 @@ int64_t sound_file_read(SoundFile& file, SampleFormat delivery, int64_t frames, 
     if (length_known) frames = std::min(frames, std::max<int64_t>(file.frames - file.position, 0));
     if (frames == 0) return 0;
     SampleFormat pulled = file.float_source ? float_32 : delivery;
-    // Within a known length the library writes exactly the frames it delivers.
-    int64_t got = length_known && pulled == delivery
+    // Within a known length the library writes exactly the frames it delivers; it stores
+    // whole samples, so only a buffer aligned to them is handed to it.
+    bool aligned = reinterpret_cast<uintptr_t>(buffer) % static_cast<uintptr_t>(audio_format_width(delivery)) == 0;
+    int64_t got = length_known && pulled == delivery && aligned
                       ? read_library(file.handle, delivery, frames, buffer)
                       : read_converted(file, pulled, delivery, frames, static_cast<unsigned char*>(buffer));
     file.position += got;
@@ -214,10 +252,20 @@ int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, c
 }
 
 bool sound_file_seek(SoundFile& file, int64_t frame) {
-    if (!file.handle || frame < 0) return false;
-    if (sf_seek(file.handle, frame, SEEK_SET) != frame) return false;
-    file.position = frame;
-    return true;
+    if (!file.handle || frame < 0 || (file.frames >= 0 && frame > file.frames)) return false;
+    if (sf_seek(file.handle, frame, SEEK_SET) == frame) {
+        file.position = frame;
+        return true;
+    }
+    if (file.frames >= 0) return false;
+    // A FLAC that does not state its length finds a frame past its end only by trying to
+    // reach it, and its decoder then refuses every later read and seek (also a seek to
+    // its very end, which it cannot tell apart): it starts over at the frame, or failing
+    // that where it was.
+    int64_t before = file.position;
+    if (frame > 0 && restart_at(file, frame)) return true;
+    if (!restart_at(file, before)) sound_file_close(file);
+    return false;
 }
 
 void sound_file_close(SoundFile& file) {
