@@ -17,8 +17,7 @@ constexpr int64_t pull_frames = 4096;
 // Floats interleaved at a time before an integer delivery is converted: 64 KiB of stack.
 constexpr int64_t staging_floats = 16 * 1024;
 
-// Bytes searched at a time for page captures by the stream check.
-constexpr int64_t scan_piece = 16 * 1024;
+constexpr int64_t scan_piece = vorbis_file_scan_bytes;
 // A page header's bytes up to the end of its serial number ("OggS", version, flags,
 // granule position, serial).
 constexpr int64_t serial_end = 18;
