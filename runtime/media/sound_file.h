@@ -27,11 +27,23 @@ struct SoundFile {
     int64_t frames;        // total frames; -1 when the file does not say (streamed FLAC)
     bool float_source;     // floating-point samples: integer reads go through floats
     SampleFormat written;  // when writing: the format of the bytes handed to the file
+    bool writing;
+    bool wave64;           // when writing: created as Wave64
+    int64_t data_bytes;    // when writing: bytes of samples handed to the file so far
 };
 
-// Most bytes of samples a RIFF WAV file can state (its sizes are 32-bit); more are
-// written as Wave64.
-inline constexpr int64_t sound_file_max_riff_data = 0xFFFFFFFF;
+// Most bytes of samples a RIFF WAV file can state. Its RIFF size field (32 bits) counts
+// the 36 header bytes after it, the samples, and the pad byte that follows an odd count:
+// 0xFFFFFFFF - 36 is odd, so the largest count is one less.
+inline constexpr int64_t sound_file_max_riff_data = ((int64_t{0xFFFFFFFF} - 36) / 2) * 2;
+
+// True when `data_bytes` bytes of samples fit a RIFF WAV file; more (or a negative
+// count) are written as Wave64.
+[[nodiscard]] bool sound_file_fits_riff(int64_t data_bytes);
+
+// True when a WAV header can state `sample_rate` frames a second of `channels` samples
+// of `width` bytes: its byte-rate field is 32-bit, in Wave64 too.
+[[nodiscard]] bool sound_file_fits_byte_rate(int32_t channels, int32_t sample_rate, int64_t width);
 
 // Opens `path` (terminated) for reading. False, with the record closed, when the file
 // cannot be opened or holds something other than `container` (WAV or FLAC).
@@ -44,8 +56,10 @@ inline constexpr int64_t sound_file_max_riff_data = 0xFFFFFFFF;
 
 // Creates `path` (terminated) as WAV, or Wave64 when `wave64`, with integer PCM of the
 // width of `written` (unsigned_8, signed_16 or signed_32; any other code: 16 bits, bytes
-// written as they are). False, leaving any existing file untouched, for a sample rate of
-// 0 or less or a channel count the format cannot hold; false when the file cannot be created.
+// written as they are). A WAV file that is given more than sound_file_max_riff_data
+// bytes becomes Wave64 when it is closed. False, leaving any existing file untouched,
+// for a sample rate of 0 or less, a channel count the format cannot hold (0 or less,
+// above 1024) or a byte rate the header cannot state; false when the file cannot be created.
 [[nodiscard]] bool sound_file_create(SoundFile& file, const char* path, SampleFormat written,
                                      int32_t channels, int32_t sample_rate, bool wave64);
 
@@ -63,5 +77,13 @@ int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, c
 [[nodiscard]] bool sound_file_seek(SoundFile& file, int64_t frame);
 
 // Closes the file (completing a written file's header) and releases the library's
-// state. Does nothing to a closed record.
+// state. A WAV file given more samples than its RIFF sizes can state is rewritten as
+// Wave64 first. Does nothing to a closed record.
 void sound_file_close(SoundFile& file);
+
+// Turns the WAV file open on `stream` (for reading and writing), as this module writes
+// it (a 44-byte header, then `data_bytes` bytes of samples), into Wave64 in place: the
+// samples move up to make room for the larger header, which states the same format. The
+// header's own sizes are not read, since they may have wrapped. False when the stream
+// holds no such header or cannot be read or written; the file is then left partly moved.
+[[nodiscard]] bool sound_file_riff_to_wave64(std::FILE* stream, int64_t data_bytes);

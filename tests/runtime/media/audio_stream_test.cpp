@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/media/sound_file.h"
+
 #include "audio_test_support.h"
 
 using namespace audio_test;
@@ -536,6 +538,12 @@ TEST(AudioStreamWrite, TheFileStatesWhatWasWritten) {
         {"declared more", 100000, "RIFF"},
         {"declared less", 40, "RIFF"},
         {"declared beyond 4 GiB", int64_t{5} << 30, "riff"},  // Wave64
+        // The RIFF size field counts 36 header bytes and a pad byte besides the samples.
+        {"declared at the RIFF limit", sound_file_max_riff_data, "RIFF"},
+        {"declared one past the RIFF limit", sound_file_max_riff_data + 1, "riff"},
+        {"declared 0xFFFFFFFE", 0xFFFFFFFE, "riff"},
+        {"declared 0xFFFFFFFF", 0xFFFFFFFF, "riff"},
+        {"declared negative", -1, "RIFF"},
     };
     for (const auto& c : cases) {
         std::string path = write_stream("written.wav", signed_16, AudioInfo{signed_16, 2, 8000, c.declared}, 3, block);
