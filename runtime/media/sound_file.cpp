@@ -314,10 +314,11 @@ bool sound_file_seek(SoundFile& file, int64_t frame) {
     // A FLAC that does not state its length finds a frame past its end only by trying to
     // reach it, and its decoder then refuses every later read and seek (also a seek to
     // its very end, which it cannot tell apart): it starts over at the frame, or failing
-    // that where it was.
+    // that where it was. Damaged data can keep it from reaching that again, and then it
+    // starts over at the start rather than not at all.
     int64_t before = file.position;
     if (frame > 0 && restart_at(file, frame)) return true;
-    if (!restart_at(file, before)) sound_file_close(file);
+    if (!restart_at(file, before) && !restart_at(file, 0)) sound_file_close(file);
     return false;
 }
 
