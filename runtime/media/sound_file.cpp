@@ -317,7 +317,7 @@ bool sound_file_seek(SoundFile& file, int64_t frame) {
     // that where it was. Damaged data can keep it from reaching that again, and then it
     // starts over at the start rather than not at all.
     int64_t before = file.position;
-    if (frame > 0 && restart_at(file, frame)) return true;
+    if (restart_at(file, frame)) return true;
     if (!restart_at(file, before) && !restart_at(file, 0)) sound_file_close(file);
     return false;
 }

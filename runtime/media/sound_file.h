@@ -1,6 +1,7 @@
 // The audio services' one door to libsndfile: reading WAV (RIFF, RF64, Wave64) and FLAC
 // from a path or over caller memory (read in place, never copied), and writing integer
-// PCM WAV or Wave64. State: only the SoundFile records the callers keep. Paths open
+// PCM WAV or Wave64 (a WAV file given more than RIFF sizes can state becomes Wave64 when
+// it is closed). State: only the SoundFile records the callers keep. Paths open
 // through the platform layer, so a FIFO never makes an open wait: one without a writer
 // reads as empty (its open fails), one without a reader is refused for writing.
 #pragma once
@@ -73,7 +74,9 @@ int64_t sound_file_read(SoundFile& file, SampleFormat delivery, int64_t frames, 
 // file's format when the formats differ. Returns the frames written.
 int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, const void* samples);
 
-// Moves the read position to `frame`. False past the end or for a negative frame.
+// Moves the read position to `frame`. False past the end or for a negative frame; the
+// position is then where it was and reads go on from there (a FLAC that does not state
+// its length finds its end only by trying to pass it, and its decoder starts over).
 [[nodiscard]] bool sound_file_seek(SoundFile& file, int64_t frame);
 
 // Closes the file (completing a written file's header) and releases the library's

@@ -219,6 +219,21 @@ TEST(SoundFileLimits, EachHeaderFieldAtItsLimitAndOnePast) {
     }
 }
 
+// The frames one read may ask for: their bytes in the widest format read (4 a sample)
+// must fit 64 bits. Only the frames there are are written.
+TEST(SoundFileLimits, ReadsAskForAsManyFramesAsTheirBytesCanCount) {
+    std::string path = temp_path("short.wav");
+    write_ints(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 8000, pattern_ints(100));
+    SoundFile file = {};
+    ASSERT_TRUE(sound_file_open(file, path.c_str(), audio_container_wav));
+    int64_t most = INT64_MAX / (2 * 4);
+    std::vector<int16_t> buffer(100);
+    EXPECT_EQ(sound_file_read(file, signed_16, most + 1, buffer.data()), 0);
+    EXPECT_EQ(sound_file_read(file, signed_16, most, buffer.data()), 50);
+    EXPECT_EQ(buffer[99], pattern16(99));
+    sound_file_close(file);
+}
+
 // A WAV file that was given more than RIFF sizes can state becomes Wave64 at close, in
 // place. The same rewrite on small files (the sizes wrecked, as a wrap would leave them)
 // must give the very bytes the library writes for Wave64.

@@ -177,6 +177,20 @@ TEST(VorbisFile, AForeignPageAcrossTheCheckedPiecesIsFound) {
     vorbis_file_close(file);
 }
 
+// The frames one read may ask for: their bytes in the delivered format must fit 64 bits.
+TEST(VorbisFile, ReadsAskForAsManyFramesAsTheirBytesCanCount) {
+    std::vector<unsigned char> image = ogg_image("tones.ogg", 2, 3000);
+    for (SampleFormat format : {signed_16, float_32}) {
+        VorbisFile file = {};
+        ASSERT_TRUE(vorbis_file_open_memory(file, static_cast<int64_t>(image.size()), image.data()));
+        int64_t most = INT64_MAX / (2 * audio_format_width(format));
+        std::vector<float> buffer(2 * 3000);
+        EXPECT_EQ(vorbis_file_read(file, format, most + 1, buffer.data()), 0) << int(format);
+        EXPECT_EQ(vorbis_file_read(file, format, most, buffer.data()), 3000) << int(format);
+        vorbis_file_close(file);
+    }
+}
+
 TEST(VorbisFile, RefusesWhatIsNotVorbis) {
     std::vector<unsigned char> image = ogg_image("tones.ogg", 2, 3000);
     std::vector<unsigned char> malformed = malformed_vorbis();
