@@ -325,11 +325,15 @@ bool sound_file_seek(SoundFile& file, int64_t frame) {
 void sound_file_close(SoundFile& file) {
     // Whether the file must become Wave64 is known only now: a stream's size is known
     // when it ends. The library has then written RIFF sizes that wrapped.
-    bool grows = file.handle && file.writing && !file.wave64 && !sound_file_fits_riff(file.data_bytes);
+    bool grows = sound_file_becomes_wave64(file);
     if (file.handle) sf_close(file.handle);
     if (grows && file.stream) (void)sound_file_riff_to_wave64(file.stream, file.data_bytes);
     if (file.stream) std::fclose(file.stream);
     file = {};
+}
+
+bool sound_file_becomes_wave64(const SoundFile& file) {
+    return file.handle && file.writing && !file.wave64 && !sound_file_fits_riff(file.data_bytes);
 }
 
 bool sound_file_riff_to_wave64(std::FILE* stream, int64_t data_bytes) {

@@ -84,6 +84,10 @@ int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, c
 // Wave64 first. Does nothing to a closed record.
 void sound_file_close(SoundFile& file);
 
+// True when closing `file` rewrites it as Wave64: it is being written as WAV and has been
+// given more bytes of samples than RIFF sizes can state.
+[[nodiscard]] bool sound_file_becomes_wave64(const SoundFile& file);
+
 // Turns the WAV file open on `stream` (for reading and writing), as this module writes
 // it (a 44-byte header, then `data_bytes` bytes of samples), into Wave64 in place: the
 // samples move up to make room for the larger header, which states the same format. The

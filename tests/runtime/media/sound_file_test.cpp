@@ -219,6 +219,40 @@ TEST(SoundFileLimits, EachHeaderFieldAtItsLimitAndOnePast) {
     }
 }
 
+// Whether a closing file becomes Wave64 is decided by the bytes it was given, counted
+// over every write (converted or not), at the RIFF limit and one past; never for a file
+// read or one created as Wave64.
+TEST(SoundFileLimits, ClosingDecidesWave64ByTheBytesGiven) {
+    std::string path = temp_path("counted.wav");
+    SoundFile file = {};
+    ASSERT_TRUE(sound_file_create(file, path.c_str(), signed_16, 2, 8000, false));
+    std::vector<int16_t> shorts(2 * 300, 1000);
+    std::vector<float> floats(2 * 200, 0.5f);
+    EXPECT_EQ(sound_file_write(file, signed_16, 300, shorts.data()), 300);
+    EXPECT_EQ(sound_file_write(file, float_32, 200, floats.data()), 200);
+    EXPECT_EQ(sound_file_write(file, signed_16, 0, shorts.data()), 0);
+    EXPECT_EQ(file.data_bytes, 500 * 2 * 2);
+    EXPECT_FALSE(sound_file_becomes_wave64(file));
+    // The same record as if it had been given that much more: the decision alone.
+    SoundFile at_limit = file;
+    at_limit.data_bytes = sound_file_max_riff_data;
+    EXPECT_FALSE(sound_file_becomes_wave64(at_limit));
+    SoundFile past = file;
+    past.data_bytes = sound_file_max_riff_data + 1;
+    EXPECT_TRUE(sound_file_becomes_wave64(past));
+    past.wave64 = true;
+    EXPECT_FALSE(sound_file_becomes_wave64(past));
+    sound_file_close(file);
+    EXPECT_FALSE(sound_file_becomes_wave64(file));
+    ASSERT_TRUE(sound_file_open(file, path.c_str(), audio_container_wav));
+    EXPECT_EQ(file.frames, 500);
+    SoundFile reading = file;
+    reading.data_bytes = sound_file_max_riff_data + 1;
+    EXPECT_FALSE(sound_file_becomes_wave64(reading));
+    sound_file_close(file);
+    EXPECT_EQ(read_bytes(path).size(), 44u + 500 * 2 * 2);
+}
+
 // The frames one read may ask for: their bytes in the widest format read (4 a sample)
 // must fit 64 bits. Only the frames there are are written.
 TEST(SoundFileLimits, ReadsAskForAsManyFramesAsTheirBytesCanCount) {
