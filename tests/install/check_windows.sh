@@ -22,7 +22,7 @@ cmp -s "$work/stdout" "$work/native" || fail "standard output differs from the n
 
 # A non-ASCII output path: the file has that very UTF-8 name and the native words.
 name="wörter-日本-😀.txt"
-"$wine" "$windows" -r 11 -w 25 -o "$work/$name" > /dev/null
+"$wine" "$windows" -r 11 -w 25 -o "$work/$name" > "$work/named" || fail "wordgen.exe -o $name fails: $(cat "$work/named")"
 "$native" -r 11 -w 25 -o "$work/native.txt" > /dev/null
 [ -f "$work/$name" ] || fail "no file named $name: $(ls "$work")"
 cmp -s "$work/$name" "$work/native.txt" || fail "the file named $name differs from the native one"
