@@ -29,7 +29,7 @@ printf '%s\n' usr/bin/wordgen usr/share/man/man1/wordgen.1.gz \
     "$lib/cmake/wordgen/wordgenTargets.cmake" "$lib/cmake/wordgen/wordgenTargets-release.cmake" \
     "$lib/pkgconfig/wordgen-runtime.pc" "$lib/pkgconfig/wordgen-synthesis.pc" \
     usr/share/doc/wordgen-dev/copyright usr/share/doc/wordgen-dev/changelog.gz
-  (cd "$here" && find runtime synthesis -name '*.h' | sed 's|^|usr/include/wordgen/|')
+  sed 's|^|usr/include/wordgen/|' "$dir/public_headers.txt"
 } | sort > "$work/dev.expected"
 files "$tool" | diff -u "$work/tool.expected" - || fail "wordgen holds other files than intended"
 files "$dev" | diff -u "$work/dev.expected" - || fail "wordgen-dev holds other files than intended"
