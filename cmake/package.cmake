@@ -57,4 +57,8 @@ foreach(module ${wordgen_pkg_modules})
 endforeach()
 list(JOIN wordgen_dev_depends ", " CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS)
 
+# The one lintian finding the program keeps, with why, where lintian looks for it.
+install(FILES ${PROJECT_SOURCE_DIR}/doc/lintian-overrides RENAME ${wordgen_doc_folder_tool}
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT tool)
+
 include(CPack)
