@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine, builds, and runs wordgen, its tests or its packages.
-# Each command installs the Debian packages it needs and nothing more.
+# Each command installs the Debian packages it needs and nothing more. Every build is a
+# preset of CMakePresets.json (release, program, sanitize, clang, fuzz, package, arm64),
+# which a developer can also run alone: cmake --workflow --preset sanitize.
 #   ./build.sh run [wordgen options...]   build wordgen alone (Release) and run it
 #   ./build.sh test                       build and run every test: plain, under ASan+UBSan and
 #                                         built with clang; install into a scratch prefix and
-#                                         build on it; the manual page, the README's examples,
+#                                         build on it; each installed header alone; the manual
+#                                         page, the README's examples; a plain configure, and
+#                                         this tree as a subproject and through FetchContent;
 #                                         the Debian packages; the arm64 build as below; every
 #                                         fuzz target briefly
 #   ./build.sh fuzz [seconds]             run every fuzz target for this long each (default 600)
@@ -32,78 +36,76 @@ arm64_packages=(g++-aarch64-linux-gnu qemu-user pkgconf:arm64 libsndfile1-dev:ar
 brief_fuzz_seconds=5
 default_fuzz_seconds=600
 
+# installed PACKAGE: whether dpkg counts it as installed. A package whose triggers have
+# not run yet (triggers-pending or triggers-awaited, as while another install is under
+# way) is installed all the same. A name without an architecture may match several
+# instances, one line each.
+installed() {
+  dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -Eqx 'install ok (installed|triggers-pending|triggers-awaited)'
+}
+
+# How long to wait for another apt or dpkg run to let go of its lock before giving up.
+lock_wait_seconds=600
+lock_retry_seconds=5
+
 # install_missing PACKAGE...: installs those not installed yet; a name ending in :arm64
-# first makes arm64 a foreign architecture of this machine.
+# first makes arm64 a foreign architecture of this machine. Waits for the package
+# manager's lock when another install holds it.
 install_missing() {
   local missing=() p
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    installed "$p" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
   echo "installing: ${missing[*]}" >&2
   if [[ " ${missing[*]}" == *:arm64* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
-    $sudo dpkg --add-architecture arm64
+    # dpkg has no option to wait for its lock: try again until the wait is over.
+    local waited=0
+    until "${sudo[@]}" dpkg --add-architecture arm64; do
+      [ $waited -ge $lock_wait_seconds ] && { echo "dpkg stays locked: arm64 not added" >&2; return 1; }
+      sleep $lock_retry_seconds
+      waited=$((waited + lock_retry_seconds))
+    done
   fi
-  $sudo apt-get update -qq >&2
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
+  local apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=$lock_wait_seconds)
+  "${apt[@]}" update -qq >&2
+  "${apt[@]}" install -y -qq "${missing[@]}" >&2
 }
 
-# configure DIR CMAKE-ARGS...
-configure() {
-  local dir=$1; shift
-  cmake -S "$here" -B "$here/$dir" -G Ninja "$@" >&2
-}
-
-# build DIR CMAKE-ARGS...: configure, then build everything in DIR.
+# build PRESET [CMAKE-ARGS...]: configure with the preset of CMakePresets.json (and any
+# further arguments), then build everything it builds. Each preset names its own folder.
 build() {
-  configure "$@"
-  cmake --build "$here/$1" -j "$jobs" >&2
+  local preset=$1; shift
+  cmake --preset "$preset" "$@" >&2
+  cmake --build --preset "$preset" -j "$jobs" >&2
 }
 
-# test_in DIR: runs the tests built in DIR.
+# test_in PRESET: runs the tests built by the preset (its test preset sets what the
+# sanitizers need).
 test_in() {
-  ctest --test-dir "$here/$1" --output-on-failure -j "$jobs"
-}
-
-# The tree with tests and benchmarks that the test command builds first; the install and
-# README checks run on it.
-build_release() {
-  build build -DCMAKE_BUILD_TYPE=Release -DWORDGEN_TESTS=ON -DWORDGEN_BENCH=ON
+  ctest --preset "$1" -j "$jobs"
 }
 
 # Only the program: no test or benchmark is configured, so none of their packages is needed.
 build_program() {
-  configure build -DCMAKE_BUILD_TYPE=Release -DWORDGEN_TESTS=OFF -DWORDGEN_BENCH=OFF
-  cmake --build "$here/build" --target wordgen -j "$jobs" >&2
+  cmake --preset program >&2
+  cmake --build --preset program --target wordgen -j "$jobs" >&2
 }
 
-build_clang() {
-  build build-clang -DCMAKE_BUILD_TYPE=Release -DWORDGEN_BENCH=OFF \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-}
-
-# The Debian packages, built for /usr with the manual page compressed as Debian wants it.
+# The Debian packages, hardened, for /usr, with the manual page compressed as Debian wants it.
 build_packages() {
   rm -f "$here"/build-package/*.deb
-  build build-package -DCMAKE_BUILD_TYPE=Release -DWORDGEN_TESTS=OFF -DWORDGEN_BENCH=OFF \
-    -DCMAKE_INSTALL_PREFIX=/usr -DWORDGEN_COMPRESS_MAN=ON
-  (cd "$here/build-package" && cpack >&2)
+  build package
+  (cd "$here" && cpack --preset package >&2)
 }
 
 # The arm64 build and its tests under qemu-user, and its words beside those of build/wordgen.
 check_arm64() {
-  build build-arm64 -DCMAKE_BUILD_TYPE=Release -DWORDGEN_BENCH=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/aarch64-linux-gnu.cmake"
-  test_in build-arm64
+  build arm64
+  test_in arm64
   "$here/tests/install/check_same_words.sh" "$here/build/wordgen" qemu-aarch64 "$here/build-arm64/wordgen"
-}
-
-# The fuzz targets, built with clang and libFuzzer under ASan+UBSan.
-build_fuzz() {
-  build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORDGEN_FUZZ=ON \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 }
 
 # run_fuzz SECONDS: every target over its corpus in the repository (read only: what it
@@ -137,22 +139,23 @@ case "$command" in
   test)
     install_missing "${run_packages[@]}" "${test_packages[@]}" "${package_packages[@]}" \
       "${check_packages[@]}" "${arm64_packages[@]}"
-    build_release
-    test_in build
-    build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORDGEN_SANITIZE=ON -DWORDGEN_BENCH=OFF
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 test_in build-asan
-    build_clang
-    test_in build-clang
+    build release
+    test_in release
+    build sanitize
+    test_in sanitize
+    build clang
+    test_in clang
     "$here/tests/install/check_install.sh" "$here/build"
+    "$here/tests/install/check_consumers.sh" "$here/build/wordgen"
     build_packages
     "$here/tests/install/check_packages.sh" "$here/build-package"
     check_arm64
-    build_fuzz
+    build fuzz
     run_fuzz "$brief_fuzz_seconds"
     ;;
   fuzz)
     install_missing "${run_packages[@]}" "${test_packages[@]}"
-    build_fuzz
+    build fuzz
     run_fuzz "${1:-$default_fuzz_seconds}"
     ;;
   package)
@@ -162,8 +165,8 @@ case "$command" in
     ;;
   clang)
     install_missing "${run_packages[@]}" "${test_packages[@]}"
-    build_clang
-    test_in build-clang
+    build clang
+    test_in clang
     ;;
   arm64)
     install_missing "${run_packages[@]}" "${arm64_packages[@]}"
