@@ -106,6 +106,7 @@ struct RandomBlock {
                          // random_mark_floor (random_no_mark: every value made); it may
                          // lie before the first marked value, never after it
     RandomState ahead;   // the generator after values[end - 1]
+    int64_t taken;       // values random_block_below has read, rejected ones included
 };
 
 inline constexpr int64_t random_no_mark = INT64_MAX;
@@ -124,3 +125,7 @@ uint64_t random_block_below(RandomBlock& block, uint64_t n);
 // Sets random_state to the generator after the last value read, as if every read value had
 // come from next_random and no other.
 void random_block_finish(const RandomBlock& block);
+
+// The generator `back` values before the last one read: what random_state was before the
+// reads that took them (`taken` counts those of random_block_below).
+RandomState random_block_state_back(const RandomBlock& block, int64_t back);
