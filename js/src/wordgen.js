@@ -150,8 +150,8 @@ export function words(options) {
   const made = [];
   for (let left = count; left > 0; ) {
     const { text, words, tooLong } = sequence.next(left);
-    // Without its last line feed, the text splits into one string a word.
-    if (words > 0) made.push(...text.slice(0, -1).split('\n'));
+    // Cut where the line feeds are: faster than splitting, which makes an array to copy.
+    for (let at = 0, end; (end = text.indexOf('\n', at)) >= 0; at = end + 1) made.push(text.slice(at, end));
     left -= words;
     if (tooLong) throw new WordTooLongError(made);
   }
