@@ -198,6 +198,7 @@ case "$command" in
   test)
     install_missing "${run_packages[@]}" "${test_packages[@]}" "${package_packages[@]}" \
       "${check_packages[@]}" "${arm64_packages[@]}"
+    install_node
     build_release
     test_in build
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORDGEN_SANITIZE=ON -DWORDGEN_BENCH=OFF
@@ -208,7 +209,6 @@ case "$command" in
     build_packages
     "$here/tests/install/check_packages.sh" "$here/build-package"
     check_arm64
-    install_node
     build_npm
     check_npm "$here/build/wordgen"
     build_fuzz
