@@ -91,8 +91,10 @@ const browser = spawn(chromium, ['--headless', '--no-sandbox', '--disable-gpu', 
 let browserLog = '';
 browser.stderr.on('data', (chunk) => (browserLog += chunk));
 
-const timeout = new Promise((resolve) => setTimeout(() => resolve('no result within the time allowed'), waitMs));
+let timer;
+const timeout = new Promise((resolve) => (timer = setTimeout(() => resolve('no result within the time allowed'), waitMs)));
 const result = await Promise.race([resultArrived, timeout]);
+clearTimeout(timer);
 browser.kill();
 server.close();
 if (browser.exitCode === null && browser.signalCode === null) await new Promise((resolve) => browser.once('exit', resolve));
