@@ -26,11 +26,9 @@ bool words_open() {
 void words_close() { arena_close(); }
 
 WordGenerator words_seed(uint64_t seed) {
-    RandomState kept = random_state;
     seed_random(seed);
     WordGenerator generator;
     store(generator, random_state);
-    random_state = kept;
     return generator;
 }
 

@@ -40,7 +40,8 @@ struct [[nodiscard]] WordFill {
     int64_t needed;  // with no_room: the bytes the next line takes
 };
 
-// Takes the memory words are made in. False when the heap refuses it.
+// Takes the memory words are made in. False when the heap refuses it; true at once when
+// it is open already.
 [[nodiscard]] bool words_open();
 
 // Gives that memory back; words_open may follow again.

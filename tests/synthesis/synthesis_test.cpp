@@ -262,6 +262,11 @@ TEST(SynthesisCalls, CallsBeforeOpeningOrAfterClosingAreRefused) {
     EXPECT_EQ(words_next(generator, 1, 5).status, WordStatus::ok);
     words_close();
     EXPECT_EQ(words_next(generator, 1, 5).status, WordStatus::not_open);
+    // Opening twice holds one memory, which one close gives back.
+    ASSERT_TRUE(words_open());
+    ASSERT_TRUE(words_open());
+    words_close();
+    EXPECT_EQ(words_next(generator, 1, 5).status, WordStatus::not_open);
     // Nothing moved the generator but the one word made while open.
     Word one;
     ASSERT_TRUE(words_open());
