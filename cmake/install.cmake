@@ -25,11 +25,8 @@ set(wordgen_public_headers
   runtime/media/audio_wave.h
   runtime/media/audio_stream.h
   runtime/math/math.h
+  # The words library has one header; the rest of synthesis/ is its machinery.
   synthesis/synthesis.h
-  synthesis/arena.h
-  synthesis/random.h
-  synthesis/word.h
-  synthesis/sound_tables.h
 )
 
 # The libraries a program built on ours links, each with its export name and its
