@@ -703,6 +703,9 @@ TEST_F(ImageTest, PathsHoldingNulAreRefused) {
 // E9 is Latin-1 for e-acute and not UTF-8; U+FFFD is its look-alike. Side by side, each
 // name saves and loads its own picture.
 TEST_F(ImageTest, BytesThatAreNotUtf8NameTheirOwnFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows names are UTF-16: bytes that are not UTF-8 become U+FFFD";
+#endif
     std::vector<uint8_t> colour = pattern_pixels(3, trip_width, trip_height);
     std::vector<uint8_t> grey = pattern_pixels(1, trip_width, trip_height);
     const std::string raw = temp("caf\xE9.png"), lookalike = temp("caf\xEF\xBF\xBD.png");
