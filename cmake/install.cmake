@@ -5,6 +5,30 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# The headers a program built on the libraries includes, and nothing else: the platform
+# layer, the image guard and codec, the sound-file and Vorbis bindings, the decoder choice
+# and the readers under them stay private. Paths from the source root; each is installed
+# at the same path under include/wordgen/. A header listed here may include only headers
+# listed here (tests/install/check_headers.sh compiles each installed one alone).
+set(wordgen_public_headers
+  runtime/runtime.h
+  runtime/text/slice.h
+  runtime/text/print.h
+  runtime/text/format.h
+  runtime/system/temporary.h
+  runtime/system/file.h
+  runtime/system/system.h
+  runtime/system/directory.h
+  runtime/media/pool.h
+  runtime/media/image.h
+  runtime/media/audio_format.h
+  runtime/media/audio_wave.h
+  runtime/media/audio_stream.h
+  runtime/math/math.h
+  # The words library has one header; the rest of synthesis/ is its machinery.
+  synthesis/synthesis.h
+)
+
 # The libraries a program built on ours links, each with its export name and its
 # pkg-config description; every library one of them links must be in this list too.
 set(wordgen_libraries runtime synthesis)
@@ -16,7 +40,7 @@ set(wordgen_pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 option(WORDGEN_COMPRESS_MAN "Install the manual page gzip-compressed, as Debian packages carry it" OFF)
 
-# The manual page names the version it documents.
+# The manual page names the version it documents (@PROJECT_VERSION@ in its title).
 configure_file(${PROJECT_SOURCE_DIR}/doc/wordgen.1 ${PROJECT_BINARY_DIR}/wordgen.1 @ONLY)
 if(WORDGEN_COMPRESS_MAN)
   find_program(GZIP gzip REQUIRED)
@@ -34,17 +58,21 @@ install(TARGETS wordgen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT to
 install(FILES ${wordgen_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 
 foreach(library ${wordgen_libraries})
-  set_target_properties(${library} PROPERTIES OUTPUT_NAME wordgen-${library} EXPORT_NAME ${library})
+  set_target_properties(${library} PROPERTIES EXPORT_NAME ${library})
   target_include_directories(${library} INTERFACE
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/${wordgen_include_subdir}>)
 endforeach()
 install(TARGETS ${wordgen_libraries} EXPORT wordgen_targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-foreach(library ${wordgen_libraries})
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${library}/
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${wordgen_include_subdir}/${library}
-          COMPONENT development FILES_MATCHING PATTERN "*.h")
+foreach(header ${wordgen_public_headers})
+  cmake_path(GET header PARENT_PATH folder)
+  install(FILES ${PROJECT_SOURCE_DIR}/${header}
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${wordgen_include_subdir}/${folder}
+          COMPONENT development)
 endforeach()
+# The list, for the checks of the install tree and the packages.
+list(JOIN wordgen_public_headers "\n" headers_text)
+file(WRITE ${PROJECT_BINARY_DIR}/public_headers.txt "${headers_text}\n")
 
 # The third-party libraries our libraries link, as pkg-config found them. The CMake
 # package finds them again on the consumer's machine, and the pkg-config files name them,
@@ -107,4 +135,21 @@ foreach(library ${wordgen_libraries})
   configure_file(${PROJECT_SOURCE_DIR}/cmake/wordgen.pc.in ${PROJECT_BINARY_DIR}/wordgen-${library}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/wordgen-${library}.pc DESTINATION ${wordgen_pkgconfig_dir}
           COMPONENT development)
+endforeach()
+
+# The licence and the history travel with both components, where Debian keeps them:
+# doc/copyright is the licence in Debian's machine-readable form, for our files and for
+# the stb code the runtime library carries.
+configure_file(${PROJECT_SOURCE_DIR}/doc/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
+find_program(GZIP gzip REQUIRED)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+                   COMMAND ${GZIP} -9 -n -c ${PROJECT_BINARY_DIR}/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
+                   DEPENDS ${PROJECT_BINARY_DIR}/changelog VERBATIM)
+add_custom_target(wordgen_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
+set(wordgen_doc_folder_tool wordgen)
+set(wordgen_doc_folder_development wordgen-dev)
+foreach(component tool development)
+  install(FILES ${PROJECT_SOURCE_DIR}/doc/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${wordgen_doc_folder_${component}}
+          COMPONENT ${component})
 endforeach()

@@ -1,6 +1,9 @@
 # The Debian packages `./build.sh package` makes with CPack, one per install component:
 # wordgen (the program and its manual page) and wordgen-dev (everything to build on the
 # libraries). Their dependencies come from the binaries themselves (dpkg-shlibdeps).
+# Included only with WORDGEN_PACKAGE (the `package` preset), which also builds every
+# target with Debian's hardening flags (cmake/settings.cmake); the copyright and
+# changelog are installed by cmake/install.cmake.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME wordgen)
 set(CPACK_PACKAGE_VENDOR "the wordgen developers")
@@ -14,7 +17,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-set(CPACK_DEBIAN_TOOL_PACKAGE_NAME wordgen)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${wordgen_doc_folder_tool})
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
 # In each description the first line is the synopsis; CPack indents the others. No
 # package-wide summary is set, as CPack would put it before every description.
@@ -24,7 +28,7 @@ or pavnex, drawn from weighted sound tables by one seeded generator: the same
 seed and options always give the same words, on every machine. The words are
 reproducible, not secret, and must not be used as passwords.")
 
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME wordgen-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${wordgen_doc_folder_development})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "development files for the wordgen libraries
 The runtime library of wordgen (console text, files, directories and
@@ -53,18 +57,8 @@ foreach(module ${wordgen_pkg_modules})
 endforeach()
 list(JOIN wordgen_dev_depends ", " CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS)
 
-# Every Debian package carries its copyright and, being native, its changelog.
-configure_file(${PROJECT_SOURCE_DIR}/doc/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
-find_program(GZIP gzip REQUIRED)
-add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
-                   COMMAND ${GZIP} -9 -n -c ${PROJECT_BINARY_DIR}/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
-                   DEPENDS ${PROJECT_BINARY_DIR}/changelog VERBATIM)
-add_custom_target(wordgen_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
-foreach(component tool development)
-  string(TOUPPER ${component} upper)
-  install(FILES ${PROJECT_SOURCE_DIR}/doc/copyright ${PROJECT_BINARY_DIR}/changelog.gz
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}
-          COMPONENT ${component})
-endforeach()
+# The one lintian finding the program keeps, with why, where lintian looks for it.
+install(FILES ${PROJECT_SOURCE_DIR}/doc/lintian-overrides RENAME ${wordgen_doc_folder_tool}
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT tool)
 
 include(CPack)

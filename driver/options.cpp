@@ -1,5 +1,7 @@
 #include "driver/options.h"
 
+#include <cstring>
+
 namespace {
 
 bool is_option(Slice argument) { return argument.length >= 2 && argument.data[0] == '-'; }
@@ -7,6 +9,10 @@ bool is_option(Slice argument) { return argument.length >= 2 && argument.data[0]
 // The argument at `index`, or null past the end.
 const Slice* argument_at(SliceArray arguments, int64_t index) {
     return index < arguments.count ? &arguments.items[index] : nullptr;
+}
+
+bool same_bytes(Slice argument, Slice text) {
+    return argument.length == text.length && std::memcmp(argument.data, text.data, static_cast<size_t>(text.length)) == 0;
 }
 
 }  // namespace
@@ -26,6 +32,14 @@ int64_t parse_int(Slice text) {
         value = value * decimal_base + digit;
     }
     return static_cast<int64_t>(negative ? 0 - value : value);
+}
+
+InfoRequest find_info_request(SliceArray arguments) {
+    for (int64_t i = 0; i < arguments.count; ++i) {
+        if (same_bytes(arguments.items[i], slice_literal("--help"))) return InfoRequest::help;
+        if (same_bytes(arguments.items[i], slice_literal("--version"))) return InfoRequest::version;
+    }
+    return InfoRequest::none;
 }
 
 RunOptions scan_options(SliceArray arguments, int64_t default_seed) {

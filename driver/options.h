@@ -27,6 +27,13 @@ inline constexpr int64_t decimal_base = 10;
 // overflow. Anything unreadable gives 0.
 [[nodiscard]] int64_t parse_int(Slice text);
 
+// What the command line asks for instead of words: an argument that is exactly "--help"
+// or "--version". Any other argument beginning with "--" stays an ignored option.
+enum class InfoRequest : uint8_t { none, help, version };
+
+// The first argument that is exactly "--help" or "--version" decides; none gives none.
+[[nodiscard]] InfoRequest find_info_request(SliceArray arguments);
+
 // Reads every argument in order: one whose first byte is '-' is an option named by its
 // second byte, and its value is the next argument, which is examined in turn as well.
 // Never fails: unknown letters and missing or malformed values are passed over.

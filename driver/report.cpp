@@ -13,6 +13,31 @@ constexpr int16_t full_width = 64;
 
 }  // namespace
 
+// The build names the version once, from the project's own; nothing here repeats it.
+#ifndef WORDGEN_VERSION
+#error "WORDGEN_VERSION must be defined by the build"
+#endif
+
+void report_usage() {
+    print(slice_literal(
+        "usage: wordgen [-w count] [-s min [max]] [-r seed] [-o file] [-f] [-p]\n"
+        "Prints pronounceable random pseudo-words; the same seed and options give the same words.\n"
+        "\n"
+        "  -w count      number of words (default 64)\n"
+        "  -s min [max]  syllables per word, exactly min without max (default 1 to 5)\n"
+        "  -r seed       seed of the generator (default: the clock)\n"
+        "  -o file       write the words to file (default: standard output)\n"
+        "  -f            then print how often each letter was produced (default: off)\n"
+        "  -p            then wait for Enter (default: off)\n"
+        "  --help        print this text\n"
+        "  --version     print the version\n"
+        "\n"
+        "example: wordgen -r 42 -w 5\n"
+        "see wordgen(1) for how options are read\n"));
+}
+
+void report_version() { print(slice_literal("wordgen " WORDGEN_VERSION "\n")); }
+
 void report_header(int64_t word_count, int64_t seed) {
     FormatArgs args = {};
     args.args['a' - 'a'] = format_unsigned(static_cast<uint64_t>(word_count), decimal_base, full_width, false);

@@ -1,5 +1,5 @@
-// The run's console texts: the header, the letter-frequency report, the closing pause
-// and the failure messages. No state.
+// The program's console texts: the usage text and the version line, and the run's
+// header, letter-frequency report, closing pause and failure messages. No state.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,13 @@
 #include "runtime/text/slice.h"
 
 inline constexpr int letter_count = 26;
+
+// The synopsis, the six options with their defaults, an example and a pointer to the
+// manual page, for "--help".
+void report_usage();
+
+// "wordgen X.Y.Z" and a line feed, for "--version": the version the build was made as.
+void report_version();
 
 // "generating N words\nseed S\n----------\n", both numbers shown unsigned.
 void report_header(int64_t word_count, int64_t seed);

@@ -168,6 +168,10 @@ int write_words(const RunOptions& options) {
             report_path_failure(slice_literal("could not open file: "), options.output_path);
             return exit_failure;
         }
+        // The header is still buffered; it must come out before any word reaches the file,
+        // which may be standard output itself (-o /dev/stdout). A failed flush stays in
+        // print's sticky flag and shows in the exit status.
+        (void)print_flush();
     }
     bool held = generate_words(options);
     // Closing flushes the file's last bytes: a failure then is a failed write like any other.
@@ -195,6 +199,16 @@ int finish(int status) {
 }  // namespace
 
 int run(SliceArray arguments) {
+    // Asking what the program is must neither draw nor open anything.
+    InfoRequest request = find_info_request(arguments);
+    if (request != InfoRequest::none) {
+        if (request == InfoRequest::help) {
+            report_usage();
+        } else {
+            report_version();
+        }
+        return print_flush() ? exit_success : exit_failure;
+    }
     reset_run_state();
     if (!arena_open()) {
         report_word_too_long();

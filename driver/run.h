@@ -15,6 +15,8 @@ inline constexpr int exit_success = 0;
 inline constexpr int exit_failure = 1;
 
 // Performs one whole run for the arguments after the program name and returns the exit
-// status: 1 when the output file cannot be opened or written, standard output cannot be
-// written, or a word is too long for memory; else 0.
+// status. An argument that is exactly "--help" or "--version" replaces the run with that
+// text alone (0, or 1 when standard output cannot be written). Otherwise the status is
+// 1 when the output file cannot be opened or written, standard output cannot be written,
+// or a word is too long for memory; else 0.
 [[nodiscard]] int run(SliceArray arguments);

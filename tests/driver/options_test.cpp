@@ -27,6 +27,67 @@ TEST(OptionsTest, ParseIntReadsLeadingDecimalDigits) {
     EXPECT_EQ(parse_int(Slice{"123", 2}), 12);  // only the Slice's bytes count
 }
 
+// The bytes on either side of the digits ('/' before '0', ':' after '9') end a number like
+// any other byte, wherever they stand: an off-by-one in the digit test would read ':' as a
+// digit ten, or '/' as one below zero.
+TEST(OptionsTest, ParseIntStopsAtTheBytesBesideTheDigits) {
+    struct Case {
+        const char* text;
+        int64_t expected;
+    };
+    const Case cases[] = {
+        {"3:", 3},   {"3/", 3},   {":", 0},    {"/", 0},     {"-:", 0},   {"-/", 0},
+        {"9:9", 9},  {"0/7", 0},  {"1:1", 1},  {"-9:", -9},  {"-0/", 0},  {"::", 0},
+        {"12:34", 12}, {"99/", 99}, {"0", 0},  {"9", 9},     {"09", 9},   {"90", 90},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parse_int(slice_from_cstr(c.text)), c.expected) << '"' << c.text << '"';
+    // Every byte value after a digit: only '0' to '9' continue the number.
+    for (int byte = 0; byte < 256; ++byte) {
+        char text[2] = {'4', static_cast<char>(byte)};
+        bool digit = byte >= '0' && byte <= '9';
+        EXPECT_EQ(parse_int(Slice{text, 2}), digit ? 40 + (byte - '0') : 4) << "byte " << byte;
+    }
+}
+
+TEST(OptionsTest, OnlyTheExactArgumentsAskForHelpOrTheVersion) {
+    struct Case {
+        std::vector<std::string> arguments;
+        InfoRequest expected;
+    };
+    const Case cases[] = {
+        {{}, InfoRequest::none},
+        {{"--help"}, InfoRequest::help},
+        {{"--version"}, InfoRequest::version},
+        {{"-w", "3", "--help", "-r", "1"}, InfoRequest::help},
+        {{"-o", "--version"}, InfoRequest::version},  // even as another option's value
+        {{"--version", "--help"}, InfoRequest::version},  // the first one decides
+        {{"--help", "--version"}, InfoRequest::help},
+        {{"-h"}, InfoRequest::none},
+        {{"-v"}, InfoRequest::none},
+        {{"-help"}, InfoRequest::none},
+        {{"--Help"}, InfoRequest::none},
+        {{"--helpx"}, InfoRequest::none},
+        {{"--hel"}, InfoRequest::none},
+        {{"--help="}, InfoRequest::none},
+        {{"--versions"}, InfoRequest::none},
+        {{"--"}, InfoRequest::none},
+        {{"help"}, InfoRequest::none},
+        {{" --help"}, InfoRequest::none},
+    };
+    for (const Case& c : cases) {
+        std::vector<Slice> items;
+        for (const std::string& a : c.arguments) items.push_back(slice_of(a));
+        std::string shown;
+        for (const std::string& a : c.arguments) shown += "[" + a + "]";
+        EXPECT_EQ(find_info_request(SliceArray{items.data(), static_cast<int64_t>(items.size())}), c.expected) << shown;
+    }
+    // Only the Slice's bytes count: "--help" cut short, and "--help" inside a longer string.
+    Slice cut{"--help", 5};
+    EXPECT_EQ(find_info_request(SliceArray{&cut, 1}), InfoRequest::none);
+    Slice inside{"--helpme", 6};
+    EXPECT_EQ(find_info_request(SliceArray{&inside, 1}), InfoRequest::help);
+}
+
 // Scans `arguments`; the strings are kept alive in `keep`, as Slices only borrow them.
 RunOptions scan(const std::vector<std::string>& arguments) {
     static std::vector<std::string> keep;

@@ -1,6 +1,7 @@
 // The command line, run as a subprocess: exit status, standard output, the output file.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/options.h"
 #include "synthesis/arena.h"
 #include "synthesis/word.h"
 #include "test_support.h"
@@ -106,6 +108,27 @@ TEST(RunTest, WordsGoToTheOutputFileOnly) {
     result = run_wordgen({"-w", "0", "-o", path, "-r", "2"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(read_file(path), "");
+}
+
+// The header is on standard output before the first word reaches the file, even when the
+// file is standard output itself.
+TEST(RunTest, TheHeaderComesBeforeWordsWrittenToStandardOutputAsAFile) {
+    ProcessResult result = run_wordgen({"-w", "3", "-r", "1", "-o", "/dev/stdout"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, header("3", "1") + "wywaxu\npavnex\nmefego\n");
+    // Past one block of words too, and with the report after them.
+    result = run_wordgen({"-w", "20000", "-r", "1", "-o", "/dev/stdout", "-f"});
+    EXPECT_EQ(result.status, 0);
+    ASSERT_EQ(result.output.rfind(header("20000", "1") + seed_one_words, 0), 0u);
+    EXPECT_NE(result.output.find("\nfrequencies\n-----------\na: "), std::string::npos);
+}
+
+// A count that ends in ':' (the byte after '9') is the count before it.
+TEST(RunTest, ACountEndingInTheByteAfterTheDigits) {
+    ProcessResult colon = run_wordgen({"-w", "3:", "-r", "1"});
+    EXPECT_EQ(colon.status, 0);
+    EXPECT_EQ(colon.output, header("3", "1") + "wywaxu\npavnex\nmefego\n");
+    EXPECT_EQ(run_wordgen({"-w", "3/", "-r", "1"}).output, colon.output);
 }
 
 TEST(RunTest, AnOptionAsThePathOfAnother) {
@@ -333,6 +356,75 @@ TEST(RunTest, TheProgramPrintsMakeWordsWordsAcrossItsOutputBlocks) {
     EXPECT_EQ(to_file.status, 0);
     EXPECT_EQ(to_file.output, header(std::to_string(count), "7") + report(counts));
     EXPECT_TRUE(read_file(folder.file("w")) == expected);
+}
+
+}  // namespace
+
+namespace {
+
+std::string version_line() { return std::string("wordgen ") + WORDGEN_VERSION + "\n"; }
+
+TEST(RunTest, VersionPrintsTheBuildsVersionAlone) {
+    EXPECT_EQ(version_line().rfind("wordgen 1.", 0), 0u) << "the build gives no version";
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--version"}, {"-w", "3", "--version"}, {"--version", "--help"}, {"-f", "-p", "--version"}}) {
+        ProcessResult result = run_wordgen(arguments, "");
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, version_line());
+    }
+}
+
+TEST(RunTest, HelpListsEveryOptionWithItsDefault) {
+    ProcessResult result = run_wordgen({"--help"});
+    EXPECT_EQ(result.status, 0);
+    const std::string& text = result.output;
+    EXPECT_EQ(text.rfind("usage: wordgen [-w count] [-s min [max]] [-r seed] [-o file] [-f] [-p]\n", 0), 0u);
+    const std::string expected_lines[] = {
+        "  -w count      number of words (default " + std::to_string(default_word_count) + ")\n",
+        "  -s min [max]  syllables per word, exactly min without max (default " +
+            std::to_string(default_min_syllables) + " to " + std::to_string(default_max_syllables) + ")\n",
+        "  -r seed       seed of the generator (default: the clock)\n",
+        "  -o file       write the words to file (default: standard output)\n",
+        "  -f            then print how often each letter was produced (default: off)\n",
+        "  -p            then wait for Enter (default: off)\n",
+        "\nexample: wordgen -r 42 -w 5\n",
+        "see wordgen(1)",
+    };
+    for (const std::string& line : expected_lines) EXPECT_NE(text.find(line), std::string::npos) << line;
+    EXPECT_EQ(text.find("generating"), std::string::npos);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    // Anywhere on the line, whatever else is asked, and with -p it waits for nothing.
+    EXPECT_EQ(run_wordgen({"-r", "1", "-w", "5", "--help", "-p"}).output, text);
+}
+
+TEST(RunTest, HelpAndVersionTouchNoFile) {
+    TemporaryFolder folder;
+    std::string path = folder.file("words.txt");
+    for (const char* request : {"--help", "--version"}) {
+        ProcessResult result = run_wordgen({"-r", "1", "-w", "10", "-o", path, "-f", request});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, run_wordgen({request}).output);
+        struct stat info;
+        EXPECT_NE(stat(path.c_str(), &info), 0) << request << " created " << path;
+    }
+    // An existing file keeps its bytes.
+    write_file(path, "old contents");
+    EXPECT_EQ(run_wordgen({"-o", path, "--help"}).status, 0);
+    EXPECT_EQ(read_file(path), "old contents");
+}
+
+// Every other argument beginning with "--", and -h and -v, are options of no meaning: the
+// words stay those of the same line without them.
+TEST(RunTest, LookAlikesOfHelpAndVersionChangeNothing) {
+    std::string plain = run_wordgen({"-r", "1", "-w", "10"}).output;
+    ASSERT_EQ(plain, header("10", "1") + seed_one_words);
+    for (const char* look_alike : {"--helpx", "--hel", "--Help", "--help=1", "--versions", "--VERSION", "--", "---help",
+                                   "-h", "-v", "-help", "-version", "--usage"}) {
+        ProcessResult result = run_wordgen({"-r", "1", look_alike, "-w", "10"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, plain) << look_alike;
+    }
 }
 
 }  // namespace

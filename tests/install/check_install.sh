@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # check_install.sh BUILD: installs the build tree BUILD into a scratch prefix and uses it
-# as a user would: the exact list of installed files, the manual page, a program built
-# with the CMake package and the same program built with pkg-config, each printing the
-# words wordgen prints, and every C++ example of the README. Stops at the first failure.
+# as a user would: the exact list of installed files, each installed header alone, the
+# manual page, a program built with the CMake package and the same program built with
+# pkg-config, each printing the words wordgen prints, and every C++ example of the
+# README. Stops at the first failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
@@ -14,7 +15,7 @@ fail() { echo "check_install: $*" >&2; exit 1; }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 # Exactly these files: the program, its page, the libraries named after the project, the
-# headers of runtime/ and synthesis/ under include/wordgen/, and the package files.
+# public headers (the build's list of them) under include/wordgen/, and the package files.
 expected=$work/expected
 {
   printf '%s\n' bin/wordgen share/man/man1/wordgen.1 \
@@ -24,10 +25,12 @@ expected=$work/expected
     lib/cmake/wordgen/wordgenConfig.cmake lib/cmake/wordgen/wordgenConfigVersion.cmake \
     lib/cmake/wordgen/wordgenTargets.cmake lib/cmake/wordgen/wordgenTargets-release.cmake \
     lib/pkgconfig/wordgen-runtime.pc lib/pkgconfig/wordgen-synthesis.pc
-  (cd "$here" && find runtime synthesis -name '*.h' | sed 's|^|include/wordgen/|')
+  sed 's|^|include/wordgen/|' "$build/public_headers.txt"
 } | sort > "$expected"
 (cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort) > "$work/installed"
 diff -u "$expected" "$work/installed" || fail "the installed files differ from the expected ones"
+
+"$here/tests/install/check_headers.sh" "$prefix/include/wordgen"
 
 # The page renders without a warning and shows the version and the words it promises.
 "$here/tests/install/check_man_page.sh" "$prefix/share/man/man1/wordgen.1" "$prefix/bin/wordgen"

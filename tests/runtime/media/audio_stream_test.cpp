@@ -551,14 +551,17 @@ TEST(AudioStreamPaths, APathHoldingANulIsRefusedAndTouchesNothing) {
         EXPECT_EQ(audio_stream_read(handle, 100, buffer.data()), 0);
         audio_stream_close(handle);
 
-        handle = audio_stream_open(signed_16, slice_of(path + std::string(1, '\0') + ".d/x.wav"), true);
+        // The stream keeps the path's bytes until it closes.
+        std::string cut_for_writing = path + std::string(1, '\0') + ".d/x.wav";
+        handle = audio_stream_open(signed_16, slice_of(cut_for_writing), true);
         audio_stream_write_info(handle, AudioInfo{signed_16, 2, 8000, 0});
         EXPECT_EQ(audio_stream_write(handle, 100, block.data()), 0u);
         audio_stream_close(handle);
         EXPECT_EQ(read_bytes(path), before);
     }
     std::string fresh = temp_path("fresh.wav");
-    int32_t handle = audio_stream_open(signed_16, slice_of(fresh + std::string(1, '\0') + "x.wav"), true);
+    std::string fresh_cut = fresh + std::string(1, '\0') + "x.wav";
+    int32_t handle = audio_stream_open(signed_16, slice_of(fresh_cut), true);
     audio_stream_write_info(handle, AudioInfo{signed_16, 2, 8000, 0});
     EXPECT_EQ(audio_stream_write(handle, 100, block.data()), 0u);
     audio_stream_close(handle);
