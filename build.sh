@@ -139,7 +139,7 @@ check_windows() {
   mkdir -p "$WINEPREFIX"
   # One wine server for the whole check, with the prefix made before the first program:
   # a server started by a test's first program made that test wait out its time-out.
-  /usr/lib/wine/wineserver -p
+  /usr/lib/wine/wineserver -p 2>/dev/null || true  # one may be running for this prefix already
   trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
   /usr/lib/wine/wine64 wineboot -i > /dev/null 2>&1
   # Configured here rather than by a preset: the toolchain needs the libraries' folder.
