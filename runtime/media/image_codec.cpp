@@ -114,58 +114,81 @@ void write_to_file(void* context, void* data, int size) {
     if (std::fwrite(data, 1, count, sink->file) != count) sink->failed = true;
 }
 
-// A file read for the decoder through the guard: the bytes that make the guard refuse, and
-// all after them, never reach the decoder, which then meets the end of the file and fails.
-struct GuardedFile {
-    std::FILE* file;
+// What the decoder reads through: a file, each byte seen by the guard before the decoder
+// gets it (the bytes that make the guard refuse, and all after them, never reach the
+// decoder, which then meets the end and fails), or bytes in memory (checked whole before);
+// and in both the PNG palette pass.
+struct Feed {
+    std::FILE* file;  // null for memory
+    const uint8_t* data;
+    int64_t size;
+    int64_t at;
     ImageGuard guard;
+    PngPalette palette;
 };
 
-// What a skip reads through at a time, so the guard sees the skipped bytes too.
+// What a skip reads through at a time, so the guard and the palette pass see those bytes.
 constexpr size_t skip_chunk = 4096;
 
-int read_guarded(void* context, char* data, int size) {
-    auto* source = static_cast<GuardedFile*>(context);
-    if (source->guard.refused || size <= 0) return 0;
-    size_t count = std::fread(data, 1, static_cast<size_t>(size), source->file);
-    auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    if (!image_guard_feed(source->guard, bytes, static_cast<int64_t>(count))) return 0;
-    return static_cast<int>(count);
+size_t read_raw(Feed& feed, uint8_t* bytes, size_t count) {
+    if (!feed.file) {
+        size_t got = static_cast<size_t>(std::min<int64_t>(feed.size - feed.at, int64_t(count)));
+        std::memcpy(bytes, feed.data + feed.at, got);
+        feed.at += static_cast<int64_t>(got);
+        return got;
+    }
+    if (feed.guard.refused) return 0;
+    size_t got = std::fread(bytes, 1, count, feed.file);
+    return image_guard_feed(feed.guard, bytes, static_cast<int64_t>(got)) ? got : 0;
 }
 
-void skip_guarded(void* context, int count) {
-    auto* source = static_cast<GuardedFile*>(context);
+int read_feed(void* context, char* data, int size) {
+    auto* feed = static_cast<Feed*>(context);
+    if (size <= 0) return 0;
+    auto* bytes = reinterpret_cast<uint8_t*>(data);
+    size_t got = read_raw(*feed, bytes, static_cast<size_t>(size));
+    png_palette_pass(feed->palette, bytes, static_cast<int64_t>(got));
+    return static_cast<int>(got);
+}
+
+void skip_feed(void* context, int count) {
     uint8_t scratch[skip_chunk];
-    size_t left = count > 0 ? static_cast<size_t>(count) : 0;
-    while (left > 0 && !source->guard.refused) {
-        size_t got = std::fread(scratch, 1, std::min(left, skip_chunk), source->file);
+    int left = std::max(count, 0);
+    while (left > 0) {
+        int got = read_feed(context, reinterpret_cast<char*>(scratch), std::min(left, int{skip_chunk}));
         if (got == 0) return;
         left -= got;
-        if (!image_guard_feed(source->guard, scratch, static_cast<int64_t>(got))) return;
     }
 }
 
-int at_end_guarded(void* context) {
-    auto* source = static_cast<GuardedFile*>(context);
-    return source->guard.refused || std::feof(source->file) || std::ferror(source->file);
+int at_end_feed(void* context) {
+    auto* feed = static_cast<Feed*>(context);
+    if (!feed->file) return feed->at >= feed->size;
+    return feed->guard.refused || std::feof(feed->file) || std::ferror(feed->file);
 }
 
-constexpr stbi_io_callbacks guarded_file = {read_guarded, skip_guarded, at_end_guarded};
+constexpr stbi_io_callbacks feed_callbacks = {read_feed, skip_feed, at_end_feed};
 
-// Where the encoded bytes come from: memory, or a file read through the guard.
+Feed file_feed(std::FILE* file) { return Feed{file, nullptr, 0, 0, ImageGuard{}, PngPalette{}}; }
+
+Feed memory_feed(const uint8_t* data, int32_t size) {
+    return Feed{nullptr, data, size, 0, ImageGuard{}, PngPalette{}};
+}
+
+// Where the encoded bytes come from: memory handed to the decoder as it is, or a feed.
 struct Source {
     const uint8_t* data;
     int32_t size;
-    GuardedFile* file;  // null for memory
+    Feed* feed;  // null for memory as it is
 };
 
 stbi_uc* decode_8_bit(const Source& source, int* w, int* h, int* own_channels, int channels) {
-    return source.file ? stbi_load_from_callbacks(&guarded_file, source.file, w, h, own_channels, channels)
+    return source.feed ? stbi_load_from_callbacks(&feed_callbacks, source.feed, w, h, own_channels, channels)
                        : stbi_load_from_memory(source.data, source.size, w, h, own_channels, channels);
 }
 
 stbi_us* decode_16_bit(const Source& source, int* w, int* h, int* own_channels) {
-    return source.file ? stbi_load_16_from_callbacks(&guarded_file, source.file, w, h, own_channels, 0)
+    return source.feed ? stbi_load_16_from_callbacks(&feed_callbacks, source.feed, w, h, own_channels, 0)
                        : stbi_load_16_from_memory(source.data, source.size, w, h, own_channels, 0);
 }
 
@@ -202,11 +225,45 @@ uint8_t* decode_scaled_pnm(const Source& source, int64_t max_value, int32_t chan
                                 static_cast<unsigned>(*h));
 }
 
+// A paletted PNG came through the palette pass as grey: each pixel's first channel holds
+// its index as a grey level. Looked up here as the decoder would have: 3 channels, or 4
+// with a tRNS, delivered directly when 3 or 4 are asked for, else converted. Null when an
+// index names no entry, or the decoder would have refused the palette or the size.
+constexpr int64_t paletted_size_limit = int64_t{1} << 30;
+constexpr int32_t palette_channels = 3;
+constexpr int32_t palette_alpha_channels = 4;
+
+uint8_t* look_up_palette(const PngPalette& palette, const uint8_t* grey, int32_t channels,
+                         int w, int h) {
+    if (paletted_size_limit / w / palette_alpha_channels < h) return nullptr;
+    int32_t own_channels = palette.transparent ? palette_alpha_channels : palette_channels;
+    int32_t out_channels = channels >= palette_channels ? channels : own_channels;
+    int32_t step = channels == 0 ? 1 : channels;
+    int64_t count = int64_t{w} * h;
+    auto* out = static_cast<uint8_t*>(pool_allocate(static_cast<size_t>(count * out_channels)));
+    if (!out) return nullptr;
+    for (int64_t i = 0; i < count; ++i) {
+        int32_t index = png_palette_index(palette, grey[i * step]);
+        if (index < 0) return nullptr;
+        std::memcpy(out + i * out_channels, palette.entries[index], static_cast<size_t>(out_channels));
+    }
+    if (channels == 0 || channels == out_channels) return out;
+    return stbi__convert_format(out, out_channels, channels, static_cast<unsigned>(w),
+                                static_cast<unsigned>(h));
+}
+
 uint8_t* decode(const Source& source, int64_t pnm_max_value, int32_t channels, int* w, int* h) {
     if (needs_scaling(pnm_max_value)) return decode_scaled_pnm(source, pnm_max_value, channels, w, h);
     int own_channels = 0;
-    return decode_8_bit(source, w, h, &own_channels, channels);
+    uint8_t* pixels = decode_8_bit(source, w, h, &own_channels, channels);
+    if (!pixels || !source.feed || !source.feed->palette.paletted) return pixels;
+    return look_up_palette(source.feed->palette, pixels, channels, *w, *h);
 }
+
+constexpr uint8_t png_first_byte = 0x89;
+
+// Only PNGs need the palette pass; other pictures in memory go to the decoder as they are.
+bool may_be_png(const uint8_t* data, int32_t size) { return size > 0 && data[0] == png_first_byte; }
 
 bool in_pnm_header(const ImageGuard& guard) {
     switch (guard.phase) {
@@ -318,11 +375,11 @@ uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width, in
     std::FILE* file = platform_open_narrow(path, "rb");
     if (!file) return nullptr;
     int64_t pnm_max_value = pnm_max_value_of_file(file);
-    GuardedFile guarded = {file, ImageGuard{}};
+    Feed feed = file_feed(file);
     int w = 0, h = 0;
-    uint8_t* pixels = decode(Source{nullptr, 0, &guarded}, pnm_max_value, channels, &w, &h);
+    uint8_t* pixels = decode(Source{nullptr, 0, &feed}, pnm_max_value, channels, &w, &h);
     std::fclose(file);
-    if (!pixels || !image_guard_finish(guarded.guard)) return nullptr;
+    if (!pixels || !image_guard_finish(feed.guard)) return nullptr;
     *width = w;
     *height = h;
     return pixels;
@@ -332,8 +389,10 @@ uint8_t* image_codec_load_from_memory(const uint8_t* data, int32_t size, int32_t
                                       int32_t* width, int32_t* height) {
     ImageGuard guard{};
     if (!image_guard_feed(guard, data, size) || !image_guard_finish(guard)) return nullptr;
+    Feed feed = memory_feed(data, size);
+    Source source = {data, size, may_be_png(data, size) ? &feed : nullptr};
     int w = 0, h = 0;
-    uint8_t* pixels = decode(Source{data, size, nullptr}, guard.pnm_max_value, channels, &w, &h);
+    uint8_t* pixels = decode(source, guard.pnm_max_value, channels, &w, &h);
     if (!pixels) return nullptr;
     *width = w;
     *height = h;

@@ -349,3 +349,141 @@ bool image_guard_accepts(const uint8_t* bytes, int64_t count) {
     ImageGuard guard{};
     return image_guard_feed(guard, bytes, count) && image_guard_finish(guard);
 }
+
+namespace {
+
+constexpr uint8_t png_signature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr int32_t png_field_bytes = 4;
+constexpr uint32_t png_type(const char (&name)[5]) {
+    return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 |
+           uint32_t(uint8_t(name[2])) << 8 | uint8_t(name[3]);
+}
+constexpr uint32_t png_header = png_type("IHDR");
+constexpr uint32_t png_palette_chunk = png_type("PLTE");
+constexpr uint32_t png_transparency = png_type("tRNS");
+constexpr uint32_t png_data = png_type("IDAT");
+// The type's last byte for a tRNS hidden from the decoder: the first byte still marks
+// it ancillary, so the decoder passes over it as a chunk it does not know.
+constexpr uint8_t hidden_transparency_last = 'x';
+constexpr int32_t ihdr_depth_at = 8;
+constexpr int32_t ihdr_colour_at = 9;
+constexpr uint8_t colour_paletted = 3;
+constexpr uint8_t colour_grey = 0;
+constexpr uint8_t depth_16 = 16;  // not allowed with a palette: the decoder refuses it
+constexpr int32_t max_entries = 256;
+constexpr int32_t rgb_bytes = 3;
+constexpr uint8_t opaque = 255;
+constexpr int32_t max_grey = 255;
+
+void start_chunk_data(PngPalette& p) {
+    p.read = 0;
+    if (p.type == png_palette_chunk) {
+        // The decoder takes the last palette whole and makes its entries opaque again.
+        p.colours = static_cast<int32_t>(std::min<uint32_t>(p.length / rgb_bytes, max_entries));
+        for (auto& entry : p.entries) entry[3] = opaque;
+    } else if (p.type == png_data) {
+        if (p.paletted && p.colours == 0) p.malformed = true;
+        p.data_seen = true;
+    } else if (p.type == png_transparency && p.paletted) {
+        // What the decoder refuses in a paletted PNG: too late, too early, or too long.
+        if (p.data_seen || p.colours == 0 || p.length > uint32_t(p.colours)) p.malformed = true;
+        p.transparent = true;
+    }
+    p.phase = p.length == 0 ? PngPhase::checksum : PngPhase::data;
+}
+
+void take_type_byte(PngPalette& p, uint8_t& byte) {
+    p.type = p.type << 8 | byte;
+    if (++p.read < png_field_bytes) return;
+    if (p.type == png_transparency && p.paletted) byte = hidden_transparency_last;
+    start_chunk_data(p);
+}
+
+void take_data_byte(PngPalette& p, uint8_t& byte) {
+    int64_t at = p.read;
+    if (p.type == png_header) {
+        if (at == ihdr_depth_at) p.depth = byte;
+        if (at == ihdr_colour_at && byte == colour_paletted && p.depth != depth_16) {
+            byte = colour_grey;
+            p.paletted = true;
+        }
+    } else if (p.type == png_palette_chunk && at < max_entries * rgb_bytes) {
+        p.entries[at / rgb_bytes][at % rgb_bytes] = byte;
+    } else if (p.type == png_transparency && p.paletted && at < max_entries) {
+        p.entries[at][3] = byte;
+    }
+}
+
+// Passes the rest of a chunk's data, or what of it these bytes hold; returns the bytes used.
+int64_t take_data(PngPalette& p, uint8_t* bytes, int64_t count) {
+    int64_t left = int64_t{p.length} - p.read;
+    int64_t used = std::min(left, count);
+    bool looked_at = p.type == png_header || p.type == png_palette_chunk || p.type == png_transparency;
+    if (looked_at) {
+        for (int64_t i = 0; i < used; ++i, ++p.read) take_data_byte(p, bytes[i]);
+    } else {
+        // Other data, the compressed pixels above all, passes in one step.
+        p.read += used;
+    }
+    if (used == left) {
+        p.phase = PngPhase::checksum;
+        p.read = 0;
+    }
+    return used;
+}
+
+void take_png_byte(PngPalette& p, uint8_t& byte) {
+    switch (p.phase) {
+        case PngPhase::signature:
+            if (byte != png_signature[p.read]) {
+                p.phase = PngPhase::done;
+                return;
+            }
+            if (++p.read == int32_t(sizeof png_signature)) {
+                p.phase = PngPhase::length;
+                p.read = 0;
+            }
+            return;
+        case PngPhase::length:
+            p.length = p.length << 8 | byte;
+            if (++p.read == png_field_bytes) {
+                p.phase = PngPhase::type;
+                p.read = 0;
+                p.type = 0;
+            }
+            return;
+        case PngPhase::type:
+            return take_type_byte(p, byte);
+        case PngPhase::checksum:
+            if (++p.read == png_field_bytes) {
+                p.phase = PngPhase::length;
+                p.read = 0;
+                p.length = 0;
+            }
+            return;
+        default:
+            return;
+    }
+}
+
+}  // namespace
+
+void png_palette_pass(PngPalette& palette, uint8_t* bytes, int64_t count) {
+    int64_t at = 0;
+    while (at < count && palette.phase != PngPhase::done) {
+        if (palette.phase == PngPhase::data) {
+            at += take_data(palette, bytes + at, count - at);
+        } else {
+            take_png_byte(palette, bytes[at++]);
+        }
+    }
+}
+
+int32_t png_palette_index(const PngPalette& palette, uint8_t grey) {
+    if (!palette.paletted || palette.malformed) return -1;
+    int32_t depth = palette.depth;
+    if (depth != 1 && depth != 2 && depth != 4 && depth != 8) return -1;
+    int32_t step = max_grey / ((1 << depth) - 1);
+    int32_t index = grey / step;
+    return grey % step == 0 && index < palette.colours ? index : -1;
+}

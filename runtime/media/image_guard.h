@@ -77,3 +77,35 @@ struct ImageGuard {
 
 // Both steps over a whole picture in memory.
 [[nodiscard]] bool image_guard_accepts(const uint8_t* bytes, int64_t count);
+
+// The decoder takes a PNG's palette colours from an array it never clears, so a pixel whose
+// index lies past the palette gets whatever was there before. The file's bytes therefore
+// reach it through this pass, which turns a paletted PNG into a grey one of the same depth
+// (its IHDR colour type 3 becomes 0, and each tRNS chunk's type becomes one the decoder
+// passes over) and keeps the palette and transparency aside: the caller gets the indices
+// as grey levels and looks them up itself, refusing any past the palette. The pass changes
+// bytes in place, never their number, so it works on any pieces. A PNG stores an index i of
+// `depth` bits as the grey level i x 255 / (2^depth - 1).
+enum class PngPhase : uint8_t { signature, length, type, data, checksum, done };
+
+struct PngPalette {
+    PngPhase phase;
+    int64_t read;           // bytes of the current field (or chunk data) read
+    uint32_t length;        // the current chunk's data length
+    uint32_t type;          // the current chunk's type, big-endian
+    uint8_t depth;          // bits per index
+    bool paletted;          // colour type 3 was turned into grey
+    bool malformed;         // no palette before the data, or a tRNS the decoder would refuse
+    bool data_seen;         // an IDAT chunk has come
+    bool transparent;       // a tRNS chunk has come
+    int32_t colours;        // entries of the last PLTE chunk
+    uint8_t entries[256][4];  // red, green, blue and alpha (255 unless a tRNS says otherwise)
+};
+
+// Passes the next `count` bytes of a picture on through `palette`, changing them in place.
+// Pictures that are not PNGs pass unchanged.
+void png_palette_pass(PngPalette& palette, uint8_t* bytes, int64_t count);
+
+// The palette index that a grey level of a paletted PNG stands for, or -1 when it names
+// no entry (or the palette could not be used).
+[[nodiscard]] int32_t png_palette_index(const PngPalette& palette, uint8_t grey);
