@@ -767,6 +767,67 @@ TEST_F(ImageTest, MalformedPalettesFailToLoad) {
     EXPECT_EQ(std::vector<uint8_t>(image.data, image.data + 6), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
 }
 
+// --- PNM samples scaled by the file's largest value ---
+
+struct PnmScaleCase {
+    const char* header;
+    std::vector<int> samples;  // as stored: 16 bits when the largest value passes 255
+    std::vector<int> want;     // what other readers give, rounding down
+};
+
+const PnmScaleCase pnm_scale_cases[] = {
+    {"P5 2 1 1023\n", {1023, 512}, {255, 127}},
+    {"P5 10 1 1000\n", {999, 3, 2, 6, 998, 1, 4, 500, 501, 502}, {254, 0, 0, 1, 254, 0, 1, 127, 127, 128}},
+    {"P5 3 1 1000\n", {1001, 65535, 1000}, {255, 255, 255}},  // past the largest: the brightest
+    {"P5 8 1 65535\n", {256, 32895, 65535, 255, 32896, 128, 383, 384}, {0, 127, 255, 0, 128, 0, 1, 1}},
+    {"P5 4 1 15\n", {15, 7, 8, 1}, {255, 119, 136, 17}},
+    {"P5 2 1 1\n", {1, 0}, {255, 0}},
+    {"P5 3 1 255\n", {255, 7, 0}, {255, 7, 0}},
+    {"P5 2 1 256\n", {256, 255}, {255, 254}},
+    {"P6 1 1 4095\n", {4095, 2048, 0}, {255, 127, 0}},
+};
+
+std::vector<uint8_t> pnm_with(const PnmScaleCase& c) {
+    std::vector<uint8_t> pnm = bytes_of(c.header);
+    bool wide = std::string(c.header).find(" 255\n") == std::string::npos &&
+                std::stoi(std::string(c.header).substr(std::string(c.header).rfind(' ') + 1)) > 255;
+    for (int sample : c.samples) put_be(pnm, uint64_t(sample), wide ? 2 : 1);
+    return pnm;
+}
+
+TEST_F(ImageTest, PnmSamplesAreScaledByTheLargestValue) {
+    for (const PnmScaleCase& c : pnm_scale_cases) {
+        std::vector<uint8_t> pnm = pnm_with(c);
+        std::string path = temp("scaled.pnm");
+        write_file(path, std::string(pnm.begin(), pnm.end()));
+        int own = c.header[1] == '6' ? 3 : 1;
+        for (bool through_file : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.header << (through_file ? " through a file" : ""));
+            Image image = through_file ? load(path, 0)
+                                       : image_load_from_memory(int64_t(pnm.size()), pnm.data(), 0);
+            ASSERT_NE(image.data, nullptr);
+            ASSERT_EQ(image.width * own, int(c.want.size()));
+            EXPECT_EQ(std::vector<int>(image.data, image.data + c.want.size()), c.want);
+        }
+    }
+}
+
+// Channel conversion comes after the scaling, as it would for an 8-bit file.
+TEST_F(ImageTest, ScaledPnmConvertsLikeAnEightBitOne) {
+    std::vector<uint8_t> wide = bytes_of("P6 1 1 1023\n");
+    for (int sample : {1023, 512, 0}) put_be(wide, uint64_t(sample), 2);
+    std::vector<uint8_t> narrow = bytes_of("P6 1 1 255\n");
+    for (int sample : {255, 127, 0}) narrow.push_back(uint8_t(sample));
+    for (int8_t channels = 1; channels <= 4; ++channels) {
+        SCOPED_TRACE(int{channels});
+        Image a = image_load_from_memory(int64_t(wide.size()), wide.data(), channels);
+        Image b = image_load_from_memory(int64_t(narrow.size()), narrow.data(), channels);
+        ASSERT_NE(a.data, nullptr);
+        ASSERT_NE(b.data, nullptr);
+        EXPECT_EQ(std::vector<uint8_t>(a.data, a.data + channels), std::vector<uint8_t>(b.data, b.data + channels));
+    }
+}
+
 // --- memory and channel arguments ---
 
 // Sizes the decoder cannot count are refused, not cut to their low 32 bits: each of these
@@ -1078,6 +1139,98 @@ TEST_F(ImageTest, LoadedFlippedAndSavedPlainComesOutUpsideDown) {
         image_set_flip(0);
         ASSERT_TRUE(save(flipped, path, 3));
         expect_pattern(load(path, 3), Kind::rgb, 3, e.tolerance, true);
+    }
+}
+
+// --- the limits of each format: saves at the limit reload whole, one past is refused ---
+
+constexpr int max_16_bit = 65535;
+
+TEST_F(ImageTest, SixteenBitSizesSaveAndReloadWhole) {
+    for (const EncoderCase& e : encoders) {
+        for (bool wide : {true, false}) {
+            int w = wide ? max_16_bit : 2, h = wide ? 2 : max_16_bit;
+            SCOPED_TRACE(testing::Message() << e.extension << " " << w << " x " << h);
+            std::vector<uint8_t> pixels(size_t(w) * size_t(h) * 3);
+            for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7 / 3);
+            std::string path = temp(std::string("limit.") + e.extension);
+            ASSERT_TRUE(save(Image{pixels.data(), w, h}, path, 3));
+            image_set_buffer(pool_bytes, pool.data());
+            Image back = load(path, 3);
+            ASSERT_NE(back.data, nullptr);
+            EXPECT_EQ(back.width, w);
+            EXPECT_EQ(back.height, h);
+        }
+    }
+}
+
+struct PastLimitCase {
+    const char* extension;
+    int width, height, channels;
+};
+
+// Refused before a pixel is read or the file is made; none of these could be written whole.
+const PastLimitCase past_limits[] = {
+    {"tga", 65536, 2, 3},     {"tga", 70000, 2, 3},  {"tga", 2, 65536, 3},
+    {"jpg", 65536, 2, 3},     {"jpg", 70000, 2, 3},  {"jpg", 2, 65536, 3},
+    {"png", 20000, 20000, 4}, {"png", 16777216, 1, 1}, {"png", 1, 286331152, 4},
+    {"bmp", 715827865, 1, 3}, {"bmp", 1, 536870899, 3}, {"bmp", 536870882, 1, 4},
+};
+
+TEST_F(ImageTest, SavesPastAFormatsLimitsAreRefused) {
+    std::vector<uint8_t> few(16);
+    for (const PastLimitCase& c : past_limits) {
+        SCOPED_TRACE(testing::Message() << c.extension << " " << c.width << " x " << c.height << " x " << c.channels);
+        std::string path = temp(std::string("past.") + c.extension);
+        EXPECT_FALSE(save(Image{few.data(), c.width, c.height}, path, int8_t(c.channels)));
+        EXPECT_FALSE(fs::exists(path));
+    }
+}
+
+// The decoder takes no width or height past 2^24, whatever the format holds.
+TEST_F(ImageTest, LoadsTakeSizesUpTo2To24) {
+    constexpr int limit = 1 << 24;
+    std::vector<uint8_t> big(size_t{limit} + 64 * 1024);
+    image_set_buffer(int64_t(big.size()), big.data());
+    for (int width : {limit, limit + 1}) {
+        SCOPED_TRACE(width);
+        std::vector<uint8_t> pgm = bytes_of("P5 " + std::to_string(width) + " 1 255\n");
+        pgm.resize(pgm.size() + size_t(width), 0x42);
+        image_set_buffer(int64_t(big.size()), big.data());
+        Image image = image_load_from_memory(int64_t(pgm.size()), pgm.data(), 1);
+        if (width == limit) {
+            ASSERT_NE(image.data, nullptr);
+            EXPECT_EQ(image.width, limit);
+            EXPECT_EQ(image.data[limit - 1], 0x42);
+        } else {
+            expect_empty(image);
+        }
+    }
+    image_set_buffer(0, nullptr);
+}
+
+// --- a pool whose block starts at any address ---
+
+// The decoders store 8-byte values in what the pool hands out; under the sanitizers a
+// misaligned store is reported. Every fixture decodes from a pool at an odd address as from
+// an aligned one, and its pixels lie at an aligned address.
+TEST_F(ImageTest, DecodesIntoAPoolAtAnyAddress) {
+    for (const FixtureCase& f : fixtures) {
+        std::vector<uint8_t> bytes = read_bytes(fixture(f.file));
+        image_set_buffer(pool_bytes - 8, pool.data());
+        Image aligned = image_load_from_memory(int64_t(bytes.size()), bytes.data(), 4);
+        ASSERT_NE(aligned.data, nullptr);
+        std::vector<uint8_t> want(aligned.data, aligned.data + aligned.width * aligned.height * 4);
+        for (int misalignment : {1, 3, 7}) {
+            SCOPED_TRACE(testing::Message() << f.file << " at base + " << misalignment);
+            image_set_buffer(pool_bytes - 8, pool.data() + misalignment);
+            Image image = image_load_from_memory(int64_t(bytes.size()), bytes.data(), 4);
+            ASSERT_NE(image.data, nullptr);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(image.data) % 8, 0u);
+            EXPECT_EQ(std::vector<uint8_t>(image.data, image.data + want.size()), want);
+            image_set_buffer(pool_bytes - 8, pool.data() + misalignment);
+            EXPECT_NE(load(fixture(f.file), 4).data, nullptr);
+        }
     }
 }
 
