@@ -76,7 +76,7 @@ Bytes indexed_bmp(int colours, int bits, int width, int rows, const Bytes& pixel
     put_le(out, uint32_t(rows), core ? 2 : 4);
     put_le(out, 1, 2);                       // planes
     put_le(out, uint32_t(bits), 2);
-    if (!core) put_le(out, 0, 4 * 6);        // uncompressed, sizes and counts unread
+    for (int field = 0; field < (core ? 0 : 6); ++field) put_le(out, 0, 4);  // uncompressed, all unread
     while (int(out.size()) < offset) out.push_back(0x40);  // palette, then any gap
     return out + pixels;
 }

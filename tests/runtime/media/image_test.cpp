@@ -495,8 +495,13 @@ std::vector<uint8_t> paletted_png(const PalettedPng& p) {
         raw.push_back(0);
         std::vector<uint8_t> row(size_t(row_bytes), 0);
         for (int x = 0; x < p.width; ++x) {
+            int index = p.indices[size_t(y * p.width + x)];
             int bit = x * p.depth;
-            row[size_t(bit / 8)] |= uint8_t(p.indices[size_t(y * p.width + x)] << (8 - p.depth - bit % 8));
+            if (p.depth == 16) {  // no paletted depth, but a file may claim it
+                row[size_t(bit / 8) + 1] = uint8_t(index);
+                continue;
+            }
+            row[size_t(bit / 8)] |= uint8_t(index << (8 - p.depth - bit % 8));
         }
         raw.insert(raw.end(), row.begin(), row.end());
     }
@@ -511,7 +516,7 @@ std::vector<uint8_t> paletted_png(const PalettedPng& p) {
 
 // An 8-bit BMP (40-byte header) of `width` x 1 whose palette holds `colours` entries.
 std::vector<uint8_t> indexed_bmp(int colours, const std::vector<uint8_t>& row) {
-    auto put_le = [](std::vector<uint8_t>& out, uint32_t v, int n) {
+    auto put_le = [](std::vector<uint8_t>& out, uint64_t v, int n) {
         for (int i = 0; i < n; ++i) out.push_back(uint8_t(v >> (8 * i)));
     };
     std::vector<uint8_t> bmp = bytes_of("BM");
@@ -522,7 +527,7 @@ std::vector<uint8_t> indexed_bmp(int colours, const std::vector<uint8_t>& row) {
     put_le(bmp, 1, 4);
     put_le(bmp, 1, 2);
     put_le(bmp, 8, 2);
-    put_le(bmp, 0, 24);
+    for (int field = 0; field < 6; ++field) put_le(bmp, 0, 4);  // uncompressed, all unread
     for (int i = 0; i < colours; ++i) put_le(bmp, 0x00102030u + uint32_t(i), 4);
     bmp.insert(bmp.end(), row.begin(), row.end());
     while ((bmp.size() - (14 + 40 + 4 * size_t(colours))) % 4) bmp.push_back(0);
