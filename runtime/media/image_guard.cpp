@@ -44,7 +44,7 @@ constexpr int32_t bmp_entry_bytes = 4;
 // The decoder takes the palette to fill all the room before the rows, but reckons the
 // oldest header 24 bytes long when it does.
 constexpr int32_t bmp_core_palette_start = bmp_file_header_bytes + 24;
-constexpr uint32_t bmp_uncompressed = 0;
+constexpr int32_t bmp_uncompressed = 0;
 constexpr int32_t bmp_row_alignment = 4;
 
 // A segment's length counts its own two bytes.
@@ -187,7 +187,10 @@ void start_bmp_rows(ImageGuard& guard) {
     auto info_size = static_cast<int32_t>(little_endian(h + bmp_info_size_at, 4));
     bool core = info_size == bmp_core_info_size;
     uint32_t bits = little_endian(h + (core ? bmp_core_bits_at : bmp_bits_at), 2);
-    bool uncompressed = core || little_endian(h + bmp_compression_at, 4) == bmp_uncompressed;
+    // The decoder reads the code as a signed int and refuses 1 to 3 (run lengths, masks) and
+    // 4 and up for paletted pixels: a negative code passes as uncompressed, like 0.
+    auto compression = static_cast<int32_t>(little_endian(h + bmp_compression_at, 4));
+    bool uncompressed = core || compression <= bmp_uncompressed;
     guard.phase = GuardPhase::done;
     if (!is_indexed(bits) || !uncompressed || rows_at < 0 || !is_known_info_size(info_size)) return;
     int64_t colours = core ? (int64_t{rows_at} - bmp_core_palette_start) / bmp_core_entry_bytes

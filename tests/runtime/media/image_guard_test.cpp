@@ -166,6 +166,17 @@ std::vector<GuardCase> cases() {
              return bmp;
          }(), false},
         {"24 bits holds no indices", indexed_bmp(0, 24, 1, 1, {1, 2, 3, 0}), true},
+        // Found by fuzzing: the decoder takes a negative compression code as none at all.
+        {"a negative compression code", [] {
+             Bytes bmp = indexed_bmp(1, 8, 1, 1, {1, 0, 0, 0});
+             for (size_t at = 30; at < 34; ++at) bmp[at] = 0xC2;
+             return bmp;
+         }(), false},
+        {"run-length coded: refused by the decoder itself", [] {
+             Bytes bmp = indexed_bmp(1, 8, 1, 1, {1, 0, 0, 0});
+             bmp[30] = 1;
+             return bmp;
+         }(), true},
         {"BM and then not a BMP", bytes_of("BMx"), true},
         {"a second start of image", start_of_image + start_of_image + huffman(table({0, 0, 200, 100})), false},
     };
