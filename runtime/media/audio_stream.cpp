@@ -119,7 +119,7 @@ void audio_stream_write_info(int32_t handle, AudioInfo info) {
     Slice path = {slot->source, slot->source_size};
     if (append_character(path))
         (void)sound_file_create(slot->writer, path.data, written, info.channels, info.sample_rate,
-                                info.size > sound_file_max_riff_data);
+                                info.size > 0 && !sound_file_fits_riff(info.size));
     slot->info = {written, info.channels, info.sample_rate, info.size};
     slot->info_known = true;
 }

@@ -38,9 +38,12 @@ inline constexpr int32_t audio_stream_none = -1;
 [[nodiscard]] AudioInfo audio_stream_read_info(int32_t handle);
 
 // Creates the file of a stream opened for writing (once): RIFF WAV, or Wave64 when
-// `info.size` is above 4294967295, with integer PCM of 8, 16 or 32 bits (8-bit formats 8,
-// 16-bit formats 16, 32-bit and float formats 32). Whatever `info.size` declares, the
-// file's header states what was really written once the stream is closed. Does nothing
+// `info.size` is more than a RIFF file can state (sound_file_max_riff_data, 4294967258),
+// with integer PCM of 8, 16 or 32 bits (8-bit formats 8, 16-bit formats 16, 32-bit and
+// float formats 32). Whatever `info.size` declares, the file's header states what was
+// really written once the stream is closed: a RIFF file that was given more than it can
+// state becomes Wave64 then. A rate whose bytes per second pass 4294967295 leaves
+// nothing created, as a file that cannot be created does. Does nothing
 // for a handle that is not open for writing, an already described stream, or a format
 // above 6; a file that cannot be created leaves a stream whose writes give 0.
 void audio_stream_write_info(int32_t handle, AudioInfo info);

@@ -117,8 +117,9 @@ bool audio_wave_save(AudioWave wave, Slice path) {
     int64_t frames = wave.size / audio_format_width(wave.format) / wave.channels;
     SoundFile file = {};
     if (!append_character(path)) return false;
-    if (!sound_file_create(file, path.data, written, wave.channels, wave.sample_rate,
-                           wave.size > sound_file_max_riff_data))
+    // The bytes written, not `size`, which may end in part of a frame.
+    bool wave64 = !sound_file_fits_riff(frames * wave.channels * audio_format_width(written));
+    if (!sound_file_create(file, path.data, written, wave.channels, wave.sample_rate, wave64))
         return false;
     int64_t done = sound_file_write(file, wave.format, frames, wave.data);
     sound_file_close(file);

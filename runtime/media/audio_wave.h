@@ -31,12 +31,14 @@ void audio_wave_convert(AudioWave& wave, SampleFormat target);
 [[nodiscard]] AudioWave audio_wave_load_from_memory(SampleFormat format, int64_t size,
                                                     const void* data);
 
-// Writes the wave to `path` as WAV (Wave64 when `size` is above 4294967295) with integer
-// PCM (format tag 1): 8-bit formats as unsigned 8-bit, 16-bit formats as 16-bit, 32-bit
-// and float formats as 32-bit; a code above 6 is written as its raw bytes with 16 bits.
+// Writes the wave to `path` as WAV with integer PCM (format tag 1): 8-bit formats as
+// unsigned 8-bit, 16-bit formats as 16-bit, 32-bit and float formats as 32-bit; a code
+// above 6 is written as its raw bytes with 16 bits. Samples of more bytes than a RIFF
+// file can state (sound_file_max_riff_data, 4294967258) are written as Wave64.
 // The wave's samples are left untouched. True when at least one frame was written.
 // False, writing nothing (an existing file stays as it was), for `channels` of 0 or less
-// or more than 1024, a sample rate of 0 or less, null `data` or a negative size; false
+// or more than 1024, a sample rate of 0 or less or one whose bytes per second pass
+// 4294967295, null `data` or a negative size; false
 // when the file cannot be created (a FIFO is refused at once, never waited on); a wave
 // without frames writes a header-only file and gives false.
 bool audio_wave_save(AudioWave wave, Slice path);

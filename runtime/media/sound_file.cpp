@@ -16,6 +16,27 @@ namespace {
 constexpr int64_t scratch_bytes = 64 * 1024;
 // Bytes of one float_32 sample, the widest format read or written.
 constexpr int64_t widest_sample = 4;
+// The most channels a FLAC stream has (its header field is 3 bits).
+constexpr int32_t flac_max_channels = 8;
+// Largest value of a WAV header's 32-bit fields.
+constexpr int64_t wav_field_max = 0xFFFFFFFF;
+
+// The headers written for integer PCM: RIFF "WAVE" with a 16-byte "fmt " chunk and the
+// "data" chunk's header; Wave64's GUID-named chunks of the same, each with a 64-bit size
+// that counts the chunk's own 24-byte header.
+constexpr int64_t riff_header_bytes = 44;
+constexpr int64_t riff_format_offset = 20;  // the 16 bytes of the format description
+constexpr int64_t format_bytes = 16;
+constexpr int64_t wave64_header_bytes = 104;
+constexpr int64_t wave64_chunk_header = 24;
+constexpr unsigned char wave64_riff[16] = {'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11,
+                                           0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+constexpr unsigned char wave64_wave[16] = {'w', 'a', 'v', 'e', 0xF3, 0xAC, 0xD3, 0x11,
+                                           0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+constexpr unsigned char wave64_fmt[16] = {'f', 'm', 't', ' ', 0xF3, 0xAC, 0xD3, 0x11,
+                                          0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+constexpr unsigned char wave64_data[16] = {'d', 'a', 't', 'a', 0xF3, 0xAC, 0xD3, 0x11,
+                                           0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
 
 sf_count_t memory_length(void* user) { return static_cast<EncodedBytes*>(user)->size; }
 
@@ -28,6 +49,8 @@ sf_count_t memory_read(void* destination, sf_count_t count, void* user) {
 }
 
 sf_count_t memory_tell(void* user) { return static_cast<EncodedBytes*>(user)->position; }
+
+SF_VIRTUAL_IO memory_io = {memory_length, memory_seek, memory_read, nullptr, memory_tell};
 
 bool holds(AudioContainer container, int format) {
     int major = format & SF_FORMAT_TYPEMASK;
@@ -135,6 +158,55 @@ int64_t read_converted(SoundFile& file, SampleFormat pulled, SampleFormat delive
     });
 }
 
+// Opens the library again over the source already open in the record (its descriptor
+// or its memory) and makes `frame` the read position: a decoder left unusable by a
+// failed seek starts over this way. The frame is reached by seeking to the one before it
+// and reading that one, since a decoder that does not know its length cannot seek to its
+// end itself. False, with no decoder in the record (its source still open), when the
+// source no longer opens or the frame lies past the end.
+bool restart_at(SoundFile& file, int64_t frame) {
+    if (file.handle) sf_close(file.handle);
+    file.handle = nullptr;
+    SF_INFO info = {};
+    SNDFILE* handle = nullptr;
+    if (file.stream) {
+        // The library starts reading at the descriptor's offset.
+        if (platform_seek(file.stream, 0, SEEK_SET))
+            handle = sf_open_fd(platform_descriptor(file.stream), SFM_READ, &info, SF_FALSE);
+    } else {
+        file.memory.position = 0;
+        handle = sf_open_virtual(&memory_io, SFM_READ, &info, &file.memory);
+    }
+    if (!handle) return false;
+    short last[flac_max_channels];
+    bool reached = frame == 0 || (info.channels == file.channels && file.channels <= flac_max_channels &&
+                                  sf_seek(handle, frame - 1, SEEK_SET) == frame - 1 &&
+                                  read_library(handle, signed_16, 1, last) == 1);
+    if (!reached) {
+        sf_close(handle);
+        return false;
+    }
+    file.handle = handle;
+    file.position = frame;
+    return true;
+}
+
+// Moves `count` bytes at offset `from` of `stream` up by `by` bytes, the last piece
+// first, so that no byte is overwritten before it has moved.
+bool move_up(std::FILE* stream, int64_t from, int64_t count, int64_t by) {
+    unsigned char piece[scratch_bytes];
+    for (int64_t left = count; left > 0;) {
+        int64_t n = std::min(left, scratch_bytes);
+        left -= n;
+        auto size = static_cast<size_t>(n);
+        // A stream that reads and writes must be positioned between the two.
+        if (!platform_seek(stream, from + left, SEEK_SET) || std::fread(piece, 1, size, stream) != size ||
+            !platform_seek(stream, from + left + by, SEEK_SET) || std::fwrite(piece, 1, size, stream) != size)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool sound_file_open(SoundFile& file, const char* path, AudioContainer container) {
@@ -153,12 +225,18 @@ bool sound_file_open_memory(SoundFile& file, int64_t size, const void* data,
     // otherwise try every parser it has on them.
     if (!data || size < 0 || !audio_container_has_magic(container, size, data)) return false;
     file.memory = {static_cast<const unsigned char*>(data), size, 0};
-    static SF_VIRTUAL_IO memory_io = {memory_length, memory_seek, memory_read, nullptr, memory_tell};
     SF_INFO info = {};
     SNDFILE* handle = sf_open_virtual(&memory_io, SFM_READ, &info, &file.memory);
     if (adopt(file, handle, info, container)) return true;
     file = {};
     return false;
+}
+
+bool sound_file_fits_riff(int64_t data_bytes) { return data_bytes >= 0 && data_bytes <= sound_file_max_riff_data; }
+
+bool sound_file_fits_byte_rate(int32_t channels, int32_t sample_rate, int64_t width) {
+    int64_t rate = 0;
+    return audio_format_byte_count(sample_rate, channels, width, rate) && rate <= wav_field_max;
 }
 
 bool sound_file_create(SoundFile& file, const char* path, SampleFormat written, int32_t channels,
@@ -170,12 +248,19 @@ bool sound_file_create(SoundFile& file, const char* path, SampleFormat written, 
     info.format = (wave64 ? SF_FORMAT_W64 : SF_FORMAT_WAV) | pcm_subtype(written);
     // The library creates (or empties) the file before it refuses some descriptions, so
     // they are checked first: a refused save must leave an existing file as it was.
-    if (!path || channels <= 0 || sample_rate <= 0 || !sf_format_check(&info)) return false;
-    file.handle = open_path(file, path, "wb", SFM_WRITE, info);
+    if (!path || channels <= 0 || sample_rate <= 0 || !sf_format_check(&info) ||
+        !sound_file_fits_byte_rate(channels, sample_rate, audio_format_width(written)))
+        return false;
+    // A WAV file may have to become Wave64 at close, which reads its samples back; a
+    // FIFO is never opened that way, and stays write-only.
+    file.handle = wave64 ? nullptr : open_path(file, path, "w+b", SFM_WRITE, info);
+    if (!file.handle) file.handle = open_path(file, path, "wb", SFM_WRITE, info);
     if (!file.handle) return refuse(file);
     file.channels = channels;
     file.sample_rate = sample_rate;
     file.written = written;
+    file.writing = true;
+    file.wave64 = wave64;
     return true;
 }
 
@@ -187,8 +272,10 @@ int64_t sound_file_read(SoundFile& file, SampleFormat delivery, int64_t frames, 
     if (length_known) frames = std::min(frames, std::max<int64_t>(file.frames - file.position, 0));
     if (frames == 0) return 0;
     SampleFormat pulled = file.float_source ? float_32 : delivery;
-    // Within a known length the library writes exactly the frames it delivers.
-    int64_t got = length_known && pulled == delivery
+    // Within a known length the library writes exactly the frames it delivers; it stores
+    // whole samples, so only a buffer aligned to them is handed to it.
+    bool aligned = reinterpret_cast<uintptr_t>(buffer) % static_cast<uintptr_t>(audio_format_width(delivery)) == 0;
+    int64_t got = length_known && pulled == delivery && aligned
                       ? read_library(file.handle, delivery, frames, buffer)
                       : read_converted(file, pulled, delivery, frames, static_cast<unsigned char*>(buffer));
     file.position += got;
@@ -203,25 +290,80 @@ int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, c
     int64_t in_row = channels * audio_format_width(format);
     int64_t out_row = channels * audio_format_width(file.written);
     auto* source = static_cast<const unsigned char*>(samples);
+    int64_t done = 0;
     // Converting to the same format changes nothing, so such samples skip the scratch.
     if (format == file.written)
-        return std::max<sf_count_t>(sf_write_raw(file.handle, source, frames * out_row), 0) / out_row;
-    return through_scratch(frames, std::max(in_row, out_row), [&](unsigned char* scratch, int64_t first, int64_t n) {
-        std::memcpy(scratch, source + first * in_row, static_cast<size_t>(n * in_row));
-        audio_format_convert(format, file.written, n * channels, scratch);
-        return std::max<sf_count_t>(sf_write_raw(file.handle, scratch, n * out_row), 0) / out_row;
-    });
+        done = std::max<sf_count_t>(sf_write_raw(file.handle, source, frames * out_row), 0) / out_row;
+    else
+        done = through_scratch(frames, std::max(in_row, out_row), [&](unsigned char* scratch, int64_t first, int64_t n) {
+            std::memcpy(scratch, source + first * in_row, static_cast<size_t>(n * in_row));
+            audio_format_convert(format, file.written, n * channels, scratch);
+            return std::max<sf_count_t>(sf_write_raw(file.handle, scratch, n * out_row), 0) / out_row;
+        });
+    file.data_bytes += done * out_row;
+    return done;
 }
 
 bool sound_file_seek(SoundFile& file, int64_t frame) {
-    if (!file.handle || frame < 0) return false;
-    if (sf_seek(file.handle, frame, SEEK_SET) != frame) return false;
-    file.position = frame;
-    return true;
+    if (!file.handle || frame < 0 || (file.frames >= 0 && frame > file.frames)) return false;
+    if (sf_seek(file.handle, frame, SEEK_SET) == frame) {
+        file.position = frame;
+        return true;
+    }
+    if (file.frames >= 0) return false;
+    // A FLAC that does not state its length finds a frame past its end only by trying to
+    // reach it, and its decoder then refuses every later read and seek (also a seek to
+    // its very end, which it cannot tell apart): it starts over at the frame, or failing
+    // that where it was. Damaged data can keep it from reaching that again, and then it
+    // starts over at the start rather than not at all.
+    int64_t before = file.position;
+    if (restart_at(file, frame)) return true;
+    if (!restart_at(file, before) && !restart_at(file, 0)) sound_file_close(file);
+    return false;
 }
 
 void sound_file_close(SoundFile& file) {
+    // Whether the file must become Wave64 is known only now: a stream's size is known
+    // when it ends. The library has then written RIFF sizes that wrapped.
+    bool grows = sound_file_becomes_wave64(file);
     if (file.handle) sf_close(file.handle);
+    if (grows && file.stream) (void)sound_file_riff_to_wave64(file.stream, file.data_bytes);
     if (file.stream) std::fclose(file.stream);
     file = {};
+}
+
+bool sound_file_becomes_wave64(const SoundFile& file) {
+    return file.handle && file.writing && !file.wave64 && !sound_file_fits_riff(file.data_bytes);
+}
+
+bool sound_file_riff_to_wave64(std::FILE* stream, int64_t data_bytes) {
+    unsigned char riff[riff_header_bytes];
+    if (!stream || data_bytes < 0 || data_bytes > INT64_MAX - wave64_header_bytes) return false;
+    if (!platform_seek(stream, 0, SEEK_SET) || std::fread(riff, 1, sizeof riff, stream) != sizeof riff) return false;
+    if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVEfmt ", 8) != 0 ||
+        std::memcmp(riff + riff_format_offset + format_bytes, "data", 4) != 0)
+        return false;
+    if (!move_up(stream, riff_header_bytes, data_bytes, wave64_header_bytes - riff_header_bytes)) return false;
+    unsigned char header[wave64_header_bytes];
+    unsigned char* at = header;
+    auto put = [&at](const void* bytes, int64_t count) {
+        std::memcpy(at, bytes, static_cast<size_t>(count));
+        at += count;
+    };
+    // Sizes are 64-bit little-endian.
+    auto put_size = [&put](int64_t size) {
+        unsigned char bytes[8];
+        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(static_cast<uint64_t>(size) >> (8 * i));
+        put(bytes, sizeof bytes);
+    };
+    put(wave64_riff, sizeof wave64_riff);
+    put_size(wave64_header_bytes + data_bytes);
+    put(wave64_wave, sizeof wave64_wave);
+    put(wave64_fmt, sizeof wave64_fmt);
+    put_size(wave64_chunk_header + format_bytes);
+    put(riff + riff_format_offset, format_bytes);
+    put(wave64_data, sizeof wave64_data);
+    put_size(wave64_chunk_header + data_bytes);
+    return platform_seek(stream, 0, SEEK_SET) && std::fwrite(header, 1, sizeof header, stream) == sizeof header &&
+           std::fflush(stream) == 0;
 }

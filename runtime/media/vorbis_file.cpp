@@ -17,8 +17,7 @@ constexpr int64_t pull_frames = 4096;
 // Floats interleaved at a time before an integer delivery is converted: 64 KiB of stack.
 constexpr int64_t staging_floats = 16 * 1024;
 
-// Bytes searched at a time for page captures by the stream check.
-constexpr int64_t scan_piece = 16 * 1024;
+constexpr int64_t scan_piece = vorbis_file_scan_bytes;
 // A page header's bytes up to the end of its serial number ("OggS", version, flags,
 // granule position, serial).
 constexpr int64_t serial_end = 18;
@@ -137,11 +136,13 @@ bool adopt(VorbisFile& file, OggVorbis_File* handle, int result) {
 }
 
 // Interleaves `frames` frames of the library's channel arrays, starting at frame `first`,
-// into `out` as floats.
-void interleave(float* const* channels, int32_t count, int64_t first, int64_t frames, float* out) {
+// into `out` as floats. The caller's buffer may lie at any address, so each sample is
+// stored byte-wise.
+void interleave(float* const* channels, int32_t count, int64_t first, int64_t frames, unsigned char* out) {
+    constexpr int64_t width = sizeof(float);
     for (int32_t c = 0; c < count; ++c) {
         const float* in = channels[c] + first;
-        for (int64_t i = 0; i < frames; ++i) out[i * count + c] = in[i];
+        for (int64_t i = 0; i < frames; ++i) std::memcpy(out + (i * count + c) * width, in + i, width);
     }
 }
 
@@ -149,8 +150,8 @@ void interleave(float* const* channels, int32_t count, int64_t first, int64_t fr
 // staged a piece at a time and converted there, so `out` needs only their own width.
 void store(float* const* channels, int32_t count, int64_t frames, SampleFormat delivery,
            unsigned char* out) {
-    if (delivery == float_32) return interleave(channels, count, 0, frames, reinterpret_cast<float*>(out));
-    float staged[staging_floats];
+    if (delivery == float_32) return interleave(channels, count, 0, frames, out);
+    alignas(float) unsigned char staged[staging_floats * sizeof(float)];
     int64_t piece = std::max<int64_t>(staging_floats / count, 1);
     int64_t row = count * audio_format_width(delivery);
     for (int64_t first = 0; first < frames; first += piece) {

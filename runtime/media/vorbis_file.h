@@ -28,6 +28,10 @@ struct VorbisFile {
     int64_t frames;          // total frames of the links that share the first one's channels
 };
 
+// Bytes the check for a single logical stream reads at a time. A page capture may
+// straddle two reads.
+inline constexpr int64_t vorbis_file_scan_bytes = 16 * 1024;
+
 // Largest memory image: the runtime's Ogg services take a signed 32-bit image size, and a
 // larger image is refused rather than silently truncated.
 inline constexpr int64_t vorbis_file_max_image = INT32_MAX;

@@ -1,9 +1,12 @@
 // Any bytes as an encoded audio stream read from memory. The input starts with a script:
 // the sample format, then eight operations of two bytes (what, and how far), then the
 // image. Reads go into heap buffers of exactly the size asked, so a read that writes past
-// the frames it may deliver shows at once. Every run closes its handle.
+// the frames it may deliver shows at once; an odd amount reads to an odd address. Far
+// seeks aim past the end of streams that do not state their length, where the decoder
+// must start over. Every run closes its handle.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <vector>
 
@@ -22,7 +25,10 @@ constexpr int64_t frames_per_step = 64;
 // A seek argument of this value aims one frame past the end.
 constexpr uint8_t past_the_end = 255;
 
-enum Operation : uint8_t { read_frames, seek_frame, describe_again, operation_kinds };
+// A far seek aims at the amount times this many frames.
+constexpr int64_t far_frames = 4096;
+
+enum Operation : uint8_t { read_frames, seek_frame, describe_again, seek_far, operation_kinds };
 
 void read_once(int32_t handle, const AudioInfo& info, SampleFormat format, uint8_t amount) {
     constexpr unsigned char untouched = 0x5a;
@@ -30,11 +36,13 @@ void read_once(int32_t handle, const AudioInfo& info, SampleFormat format, uint8
     // The buffer a stream format needs: its own width (2 for codes above 6, whose reads
     // are refused).
     int64_t row = (info.channels > 0 ? info.channels : 1) * audio_format_width(format);
-    std::vector<unsigned char> buffer(static_cast<size_t>(frames * row), untouched);
-    int64_t got = audio_stream_read(handle, frames, buffer.data());
+    size_t offset = amount % 2;
+    std::vector<unsigned char> buffer(static_cast<size_t>(frames * row) + offset, untouched);
+    int64_t got = audio_stream_read(handle, frames, buffer.data() + offset);
     if (got < 0 || got > frames || (info.channels == 0 && got != 0)) std::abort();
     // Past the frames delivered nothing is written, also at the end and for a cut file.
-    for (size_t i = static_cast<size_t>(got * row); i < buffer.size(); ++i)
+    if (offset && buffer[0] != untouched) std::abort();
+    for (size_t i = offset + static_cast<size_t>(got * row); i < buffer.size(); ++i)
         if (buffer[i] != untouched) std::abort();
 }
 
@@ -45,6 +53,11 @@ void seek_once(int32_t handle, const AudioInfo& info, SampleFormat format, uint8
     int32_t done = audio_stream_seek(handle, frame);
     // A stated length bounds every seek.
     if (info.size > 0 && amount == past_the_end && done) std::abort();
+}
+
+void seek_far_once(int32_t handle, uint8_t amount, bool rewinds) {
+    if (audio_stream_seek(handle, amount * far_frames)) return;
+    if (rewinds && !audio_stream_seek(handle, 0)) std::abort();
 }
 
 }  // namespace
@@ -59,11 +72,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (handle == audio_stream_none) std::abort();
     AudioInfo info = audio_stream_read_info(handle);
     if (info.format != format || info.channels < 0 || info.size < 0) std::abort();
+    // A failed seek leaves a FLAC stream as seekable as it was.
+    bool rewinds = size - script_bytes >= 4 && std::memcmp(image, "fLaC", 4) == 0 && audio_stream_seek(handle, 0);
     for (size_t i = 0; i < operation_count; ++i) {
         uint8_t what = data[1 + 2 * i] % operation_kinds;
         uint8_t amount = data[2 + 2 * i];
         if (what == read_frames) read_once(handle, info, format, amount);
         else if (what == seek_frame) seek_once(handle, info, format, amount);
+        else if (what == seek_far) seek_far_once(handle, amount, rewinds);
         else if (audio_stream_read_info(handle).size != info.size) std::abort();
     }
     audio_stream_close(handle);

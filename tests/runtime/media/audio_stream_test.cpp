@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/media/sound_file.h"
+
 #include "audio_test_support.h"
 
 using namespace audio_test;
@@ -536,6 +538,12 @@ TEST(AudioStreamWrite, TheFileStatesWhatWasWritten) {
         {"declared more", 100000, "RIFF"},
         {"declared less", 40, "RIFF"},
         {"declared beyond 4 GiB", int64_t{5} << 30, "riff"},  // Wave64
+        // The RIFF size field counts 36 header bytes and a pad byte besides the samples.
+        {"declared at the RIFF limit", sound_file_max_riff_data, "RIFF"},
+        {"declared one past the RIFF limit", sound_file_max_riff_data + 1, "riff"},
+        {"declared 0xFFFFFFFE", 0xFFFFFFFE, "riff"},
+        {"declared 0xFFFFFFFF", 0xFFFFFFFF, "riff"},
+        {"declared negative", -1, "RIFF"},
     };
     for (const auto& c : cases) {
         std::string path = write_stream("written.wav", signed_16, AudioInfo{signed_16, 2, 8000, c.declared}, 3, block);
@@ -627,6 +635,94 @@ TEST(AudioStreamWrite, EachDirectionServesOnlyItsOwnCalls) {
     audio_stream_write_info(nowhere, AudioInfo{signed_16, 2, 8000, 0});
     EXPECT_EQ(audio_stream_write(nowhere, 4, buffer), 0u);
     audio_stream_close(nowhere);
+}
+
+// ---- failed seeks and odd buffers
+
+// Every encoding of encodings(), from its file and from memory.
+std::vector<Source> encodings_from_files_and_memory() {
+    std::vector<Source> sources;
+    for (const Source& image : encodings()) {
+        sources.push_back({image.path, false, {}});
+        sources.push_back(image);
+    }
+    return sources;
+}
+
+// Reads from the current position until a read delivers nothing.
+std::vector<unsigned char> read_rest(int32_t handle, int64_t row) {
+    std::vector<unsigned char> out;
+    std::vector<unsigned char> buffer(static_cast<size_t>(1000 * row));
+    for (int64_t got; (got = audio_stream_read(handle, 1000, buffer.data())) > 0;)
+        out.insert(out.end(), buffer.begin(), buffer.begin() + got * row);
+    return out;
+}
+
+std::vector<unsigned char> frames_of(const std::vector<unsigned char>& all, int64_t row, int64_t first, int64_t count) {
+    auto begin = all.begin() + std::min<int64_t>(first * row, static_cast<int64_t>(all.size()));
+    auto end = all.begin() + std::min<int64_t>((first + count) * row, static_cast<int64_t>(all.size()));
+    return std::vector<unsigned char>(begin, end);
+}
+
+// A seek that fails (past the end, or before the start) leaves the stream where it was:
+// the next read goes on from there, and the next seek works. A FLAC that does not state
+// its length cannot tell a frame past its end before its decoder tries to reach it.
+TEST(AudioStreamRead, AFailedSeekLeavesTheStreamReadableAndSeekable) {
+    for (const Source& source : encodings_from_files_and_memory()) {
+        std::string name = name_of(source, signed_16);
+        int32_t handle = open_source(source, signed_16);
+        AudioInfo info = audio_stream_read_info(handle);
+        ASSERT_GT(info.channels, 0) << name;
+        int64_t row = info.channels * 2;
+        std::vector<unsigned char> all = read_rest(handle, row);
+        int64_t frames = static_cast<int64_t>(all.size()) / row;
+        ASSERT_GT(frames, 40) << name;
+        int64_t middle = frames / 2;
+        std::vector<unsigned char> part(static_cast<size_t>(20 * row));
+        for (int64_t failing : {frames + 1, frames + 100000, int64_t{1} << 40, int64_t{-1}}) {
+            std::string what = name + ", seek to " + std::to_string(failing);
+            // In the middle, at the start and at the end of the stream.
+            ASSERT_TRUE(audio_stream_seek(handle, middle)) << what;
+            EXPECT_FALSE(audio_stream_seek(handle, failing)) << what;
+            ASSERT_EQ(audio_stream_read(handle, 20, part.data()), 20) << what;
+            EXPECT_EQ(part, frames_of(all, row, middle, 20)) << what;
+            EXPECT_FALSE(audio_stream_seek(handle, failing)) << what << ", again";
+            ASSERT_TRUE(audio_stream_seek(handle, 0)) << what;
+            EXPECT_FALSE(audio_stream_seek(handle, failing)) << what;
+            ASSERT_EQ(audio_stream_read(handle, 20, part.data()), 20) << what;
+            EXPECT_EQ(part, frames_of(all, row, 0, 20)) << what;
+            ASSERT_TRUE(audio_stream_seek(handle, frames)) << what;
+            EXPECT_FALSE(audio_stream_seek(handle, failing)) << what;
+            EXPECT_EQ(audio_stream_read(handle, 20, part.data()), 0) << what << ": still at the end";
+            ASSERT_TRUE(audio_stream_seek(handle, frames - 30)) << what;
+            EXPECT_EQ(read_rest(handle, row), frames_of(all, row, frames - 30, 30)) << what;
+        }
+        audio_stream_close(handle);
+    }
+}
+
+// Buffers at any address: samples are stored byte-wise, never as a misaligned 16-bit or
+// float store (which UndefinedBehaviorSanitizer reports), and hold what an aligned read
+// gives.
+TEST(AudioStreamRead, ReadsIntoOddAddressesMatchAlignedReads) {
+    for (const Source& source : encodings_from_files_and_memory())
+        for (SampleFormat format : {signed_16, unsigned_16, signed_32, unsigned_32, float_32}) {
+            std::string name = name_of(source, format);
+            int32_t handle = open_source(source, format);
+            AudioInfo info = audio_stream_read_info(handle);
+            ASSERT_GT(info.channels, 0) << name;
+            int64_t row = info.channels * audio_format_width(format);
+            std::vector<unsigned char> aligned = read_rest(handle, row);
+            for (int64_t offset : {1, 2, 3}) {
+                ASSERT_TRUE(audio_stream_seek(handle, 0)) << name;
+                std::vector<unsigned char> buffer(static_cast<size_t>(1000 * row + offset));
+                std::vector<unsigned char> odd;
+                for (int64_t got; (got = audio_stream_read(handle, 1000, buffer.data() + offset)) > 0;)
+                    odd.insert(odd.end(), buffer.begin() + offset, buffer.begin() + offset + got * row);
+                EXPECT_EQ(odd, aligned) << name << " at offset " << offset;
+            }
+            audio_stream_close(handle);
+        }
 }
 
 }  // namespace

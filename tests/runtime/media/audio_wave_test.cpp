@@ -623,6 +623,9 @@ TEST(AudioWaveSave, RefusesWavesItCannotWrite) {
         {"missing folder", {signed_16, 1, 8000, 8, samples}, temp_path("none/e.wav"), false},
         {"no sample rate", {signed_16, 1, 0, 8, samples}, temp_path("g.wav"), false},
         {"too many channels", {signed_16, 5000, 8000, 10000, samples}, temp_path("h.wav"), false},
+        // The header's 32-bit byte rate: 3 x 1431655765 is 4294967295.
+        {"byte rate one past 32 bits", {unsigned_8, 3, 1431655766, 6, samples}, temp_path("i.wav"), false},
+        {"byte rate of 2^33", {float_32, 2, 1073741824, 8, samples}, temp_path("j.wav"), false},
         {"no frames", {signed_16, 1, 8000, 0, samples}, temp_path("f.wav"), true},
     };
     for (const auto& c : cases) {
@@ -638,6 +641,13 @@ TEST(AudioWaveSave, RefusesWavesItCannotWrite) {
     SavedFile header_only = parse_wav(temp_path("f.wav"));
     EXPECT_EQ(header_only.channels, 1);
     EXPECT_TRUE(header_only.samples.empty());
+    // At the byte rate's limit the save goes ahead and the rate reads back.
+    std::string fastest = temp_path("fastest.wav");
+    ASSERT_TRUE(audio_wave_save(AudioWave{unsigned_8, 3, 1431655765, 6, samples}, slice_of(fastest)));
+    PoolScope pool(1 << 16);
+    AudioWave loaded = audio_wave_load(unsigned_8, slice_of(fastest));
+    EXPECT_EQ(loaded.sample_rate, 1431655765);
+    EXPECT_EQ(loaded.size, 6);
 }
 
 // Nothing reads a FIFO without a reader: the save is refused at once instead of waiting

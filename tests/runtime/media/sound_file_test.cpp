@@ -131,4 +131,189 @@ TEST(SoundFile, WritingConvertsThroughScratchAndKeepsTheSource) {
         ASSERT_EQ(bytes[44 + i], ((static_cast<uint16_t>(source[i]) >> 8) ^ 0x80)) << i;
 }
 
+// ---- how much a header can state
+
+// The RIFF size field, as libsndfile writes it, counts 36 header bytes, the samples and
+// the pad byte after an odd count: the arithmetic behind sound_file_max_riff_data.
+TEST(SoundFileLimits, TheRiffSizeCountsTheHeaderAndThePadByte) {
+    for (int64_t samples : {0, 1, 3, 4, 1001}) {
+        std::string path = temp_path("sizes.wav");
+        SoundFile file = {};
+        ASSERT_TRUE(sound_file_create(file, path.c_str(), unsigned_8, 1, 8000, false));
+        std::vector<unsigned char> bytes(static_cast<size_t>(samples), 0x40);
+        EXPECT_EQ(sound_file_write(file, unsigned_8, samples, bytes.data()), samples);
+        EXPECT_EQ(file.data_bytes, samples);
+        sound_file_close(file);
+        std::vector<unsigned char> written = read_bytes(path);
+        ASSERT_GE(written.size(), 44u);
+        EXPECT_EQ(sample_at<uint32_t>(written.data() + 4, 0), 36 + samples + samples % 2) << samples;
+        EXPECT_EQ(sample_at<uint32_t>(written.data() + 40, 0), samples) << samples;
+    }
+}
+
+// Each field a written header holds, at its limit and one past: the RIFF sizes (by the
+// arithmetic: 4 GiB of samples are for the long check under bench/), the byte rate, the
+// channel count and the sample rate (by real saves), and the format codes.
+TEST(SoundFileLimits, EachHeaderFieldAtItsLimitAndOnePast) {
+    EXPECT_EQ(sound_file_max_riff_data, 4294967258);
+    struct Riff {
+        int64_t data_bytes;
+        bool fits;
+    } riff[] = {{0, true}, {sound_file_max_riff_data, true}, {sound_file_max_riff_data + 1, false},
+                {0xFFFFFFFE, false}, {0xFFFFFFFF, false}, {int64_t{1} << 32, false}, {INT64_MAX, false}, {-1, false}};
+    for (const auto& r : riff) EXPECT_EQ(sound_file_fits_riff(r.data_bytes), r.fits) << r.data_bytes;
+
+    struct Header {
+        const char* name;
+        SampleFormat format;
+        int32_t channels;
+        int32_t sample_rate;
+        bool created;
+    } headers[] = {
+        {"byte rate 4294967295", unsigned_8, 3, 1431655765, true},
+        {"byte rate 4294967296", signed_16, 2, 1073741824, false},
+        {"byte rate one past", unsigned_8, 3, 1431655766, false},
+        {"largest rate, 8-bit mono", unsigned_8, 1, INT32_MAX, true},
+        {"largest rate, 16-bit mono", signed_16, 1, INT32_MAX, true},
+        {"largest rate, 32-bit mono", signed_32, 1, INT32_MAX, false},
+        {"1024 channels", signed_32, 1024, 8000, true},
+        {"1025 channels", signed_16, 1025, 8000, false},
+        {"1 channel", signed_16, 1, 8000, true},
+        {"0 channels", signed_16, 0, 8000, false},
+        {"rate 1", signed_16, 1, 1, true},
+        {"rate 0", signed_16, 1, 0, false},
+        {"format 6", float_32, 1, 8000, true},          // written as 32 bits
+        {"format 7", SampleFormat(7), 1, 8000, true},  // written as 16 bits, bytes as they are
+    };
+    for (const auto& h : headers) {
+        std::string path = temp_path("limit.wav");
+        std::remove(path.c_str());
+        SampleFormat written = audio_format_written(h.format);
+        int64_t width = audio_format_width(written);
+        EXPECT_EQ(sound_file_fits_byte_rate(h.channels, h.sample_rate, width),
+                  h.created || h.channels <= 0 || h.channels > 1024 || h.sample_rate <= 0)
+            << h.name;
+        SoundFile file = {};
+        ASSERT_EQ(sound_file_create(file, path.c_str(), written, h.channels, h.sample_rate, false), h.created)
+            << h.name;
+        if (!h.created) {
+            EXPECT_FALSE(file_exists(path)) << h.name;
+            continue;
+        }
+        std::vector<unsigned char> frame(static_cast<size_t>(h.channels * width), 0x12);
+        EXPECT_EQ(sound_file_write(file, h.format, 1, frame.data()), 1) << h.name;
+        sound_file_close(file);
+        std::vector<unsigned char> bytes = read_bytes(path);
+        ASSERT_EQ(bytes.size(), 44 + frame.size() + frame.size() % 2) << h.name;
+        EXPECT_EQ(sample_at<uint16_t>(bytes.data() + 20, 0), 1) << h.name << ": format tag";
+        EXPECT_EQ(sample_at<uint16_t>(bytes.data() + 22, 0), h.channels) << h.name;
+        EXPECT_EQ(sample_at<uint32_t>(bytes.data() + 24, 0), static_cast<uint32_t>(h.sample_rate)) << h.name;
+        EXPECT_EQ(sample_at<uint32_t>(bytes.data() + 28, 0), static_cast<uint64_t>(h.sample_rate) * h.channels * width)
+            << h.name;
+        EXPECT_EQ(sample_at<uint16_t>(bytes.data() + 34, 0), 8 * width) << h.name;
+        ASSERT_TRUE(sound_file_open(file, path.c_str(), audio_container_wav)) << h.name;
+        EXPECT_EQ(file.channels, h.channels);
+        EXPECT_EQ(file.sample_rate, h.sample_rate);
+        EXPECT_EQ(file.frames, 1);
+        sound_file_close(file);
+    }
+}
+
+// Whether a closing file becomes Wave64 is decided by the bytes it was given, counted
+// over every write (converted or not), at the RIFF limit and one past; never for a file
+// read or one created as Wave64.
+TEST(SoundFileLimits, ClosingDecidesWave64ByTheBytesGiven) {
+    std::string path = temp_path("counted.wav");
+    SoundFile file = {};
+    ASSERT_TRUE(sound_file_create(file, path.c_str(), signed_16, 2, 8000, false));
+    std::vector<int16_t> shorts(2 * 300, 1000);
+    std::vector<float> floats(2 * 200, 0.5f);
+    EXPECT_EQ(sound_file_write(file, signed_16, 300, shorts.data()), 300);
+    EXPECT_EQ(sound_file_write(file, float_32, 200, floats.data()), 200);
+    EXPECT_EQ(sound_file_write(file, signed_16, 0, shorts.data()), 0);
+    EXPECT_EQ(file.data_bytes, 500 * 2 * 2);
+    EXPECT_FALSE(sound_file_becomes_wave64(file));
+    // The same record as if it had been given that much more: the decision alone.
+    SoundFile at_limit = file;
+    at_limit.data_bytes = sound_file_max_riff_data;
+    EXPECT_FALSE(sound_file_becomes_wave64(at_limit));
+    SoundFile past = file;
+    past.data_bytes = sound_file_max_riff_data + 1;
+    EXPECT_TRUE(sound_file_becomes_wave64(past));
+    past.wave64 = true;
+    EXPECT_FALSE(sound_file_becomes_wave64(past));
+    sound_file_close(file);
+    EXPECT_FALSE(sound_file_becomes_wave64(file));
+    ASSERT_TRUE(sound_file_open(file, path.c_str(), audio_container_wav));
+    EXPECT_EQ(file.frames, 500);
+    SoundFile reading = file;
+    reading.data_bytes = sound_file_max_riff_data + 1;
+    EXPECT_FALSE(sound_file_becomes_wave64(reading));
+    sound_file_close(file);
+    EXPECT_EQ(read_bytes(path).size(), 44u + 500 * 2 * 2);
+}
+
+// The frames one read may ask for: their bytes in the widest format read (4 a sample)
+// must fit 64 bits. Only the frames there are are written.
+TEST(SoundFileLimits, ReadsAskForAsManyFramesAsTheirBytesCanCount) {
+    std::string path = temp_path("short.wav");
+    write_ints(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 8000, pattern_ints(100));
+    SoundFile file = {};
+    ASSERT_TRUE(sound_file_open(file, path.c_str(), audio_container_wav));
+    int64_t most = INT64_MAX / (2 * 4);
+    std::vector<int16_t> buffer(100);
+    EXPECT_EQ(sound_file_read(file, signed_16, most + 1, buffer.data()), 0);
+    EXPECT_EQ(sound_file_read(file, signed_16, most, buffer.data()), 50);
+    EXPECT_EQ(buffer[99], pattern16(99));
+    sound_file_close(file);
+}
+
+// A WAV file that was given more than RIFF sizes can state becomes Wave64 at close, in
+// place. The same rewrite on small files (the sizes wrecked, as a wrap would leave them)
+// must give the very bytes the library writes for Wave64.
+TEST(SoundFileLimits, RewritingRiffAsWave64GivesTheLibrarysOwnWave64) {
+    struct Case {
+        SampleFormat written;
+        int32_t channels;
+        int64_t frames;
+    } cases[] = {{unsigned_8, 1, 3}, {unsigned_8, 1, 0}, {signed_16, 2, 5}, {signed_32, 3, 20000}, {unsigned_8, 2, 70001}};
+    for (const auto& c : cases) {
+        std::string name = std::to_string(c.written) + " x" + std::to_string(c.channels) + ", " + std::to_string(c.frames);
+        int64_t bytes = c.frames * c.channels * audio_format_width(c.written);
+        std::vector<unsigned char> samples(static_cast<size_t>(bytes));
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<unsigned char>(i * 131 + i / 251);
+        std::string riff = temp_path("riff.wav");
+        std::string wave64 = temp_path("wave64.wav");
+        for (bool as_wave64 : {false, true}) {
+            SoundFile file = {};
+            ASSERT_TRUE(sound_file_create(file, (as_wave64 ? wave64 : riff).c_str(), c.written, c.channels, 44100, as_wave64));
+            EXPECT_EQ(sound_file_write(file, c.written, c.frames, samples.data()), c.frames);
+            sound_file_close(file);
+        }
+        std::FILE* stream = std::fopen(riff.c_str(), "r+b");
+        ASSERT_NE(stream, nullptr);
+        std::fseek(stream, 4, SEEK_SET);
+        std::fwrite("\xff\xff\xff\xff", 1, 4, stream);
+        std::fseek(stream, 40, SEEK_SET);
+        std::fwrite("\x22\0\0\0", 1, 4, stream);
+        EXPECT_TRUE(sound_file_riff_to_wave64(stream, bytes)) << name;
+        std::fclose(stream);
+        EXPECT_EQ(read_bytes(riff), read_bytes(wave64)) << name;
+        SoundFile file = {};
+        ASSERT_TRUE(sound_file_open(file, riff.c_str(), audio_container_wav)) << name;
+        EXPECT_EQ(file.frames, c.frames) << name;
+        sound_file_close(file);
+    }
+    // Only a header this module writes is rewritten; nothing is touched otherwise.
+    std::string other = temp_path("other.wav");
+    write_file(other, std::string(200, 'x'));
+    std::FILE* stream = std::fopen(other.c_str(), "r+b");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_FALSE(sound_file_riff_to_wave64(stream, 10));
+    EXPECT_FALSE(sound_file_riff_to_wave64(stream, -1));
+    std::fclose(stream);
+    EXPECT_EQ(read_bytes(other), std::vector<unsigned char>(200, 'x'));
+    EXPECT_FALSE(sound_file_riff_to_wave64(nullptr, 10));
+}
+
 }  // namespace

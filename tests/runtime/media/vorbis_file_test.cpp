@@ -140,6 +140,57 @@ TEST(VorbisFile, OnlySingleStreamsReachTheLibrary) {
     vorbis_file_close(file);
 }
 
+// The stream check reads a piece at a time: a foreign page whose header starts in one
+// piece and ends in the next is found as surely as one inside a piece, at each of the
+// first two boundaries, from memory and from a file.
+TEST(VorbisFile, AForeignPageAcrossTheCheckedPiecesIsFound) {
+    // Noise, which Vorbis cannot squeeze into a few pages.
+    std::vector<float> noise(2 * 150000);
+    uint32_t state = 1;
+    for (float& x : noise) x = static_cast<float>((state = state * 1664525u + 1013904223u) >> 8) / (1 << 24) - 0.5f;
+    std::string noisy = temp_path("noise.ogg");
+    write_floats(noisy, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 44100, noise);
+    std::vector<unsigned char> own = with_serial(read_bytes(noisy), 1);
+    std::vector<unsigned char> foreign = with_serial(ogg_image("other.ogg", 1, 3000), 2);
+    constexpr size_t page_header = 27;  // through the segment count: all a capture needs
+    ASSERT_GT(static_cast<int64_t>(own.size()), 3 * vorbis_file_scan_bytes);
+    std::string path = temp_path("foreign.ogg");
+    for (int64_t boundary : {vorbis_file_scan_bytes, 2 * vorbis_file_scan_bytes})
+        for (int64_t before = static_cast<int64_t>(page_header); before >= -1; --before) {
+            // The foreign page's capture starts `before` bytes ahead of the boundary.
+            std::vector<unsigned char> image = own;
+            image.insert(image.begin() + (boundary - before), foreign.begin(), foreign.begin() + 58);
+            std::string at = std::to_string(boundary - before);
+            VorbisFile file = {};
+            EXPECT_FALSE(vorbis_file_open_memory(file, static_cast<int64_t>(image.size()), image.data())) << at;
+            vorbis_file_close(file);
+            write_file(path, std::string(image.begin(), image.end()));
+            EXPECT_FALSE(vorbis_file_open(file, slice_of(path))) << at << " (file)";
+            vorbis_file_close(file);
+        }
+    // Without the foreign page, the same stream opens both ways.
+    VorbisFile file = {};
+    EXPECT_TRUE(vorbis_file_open_memory(file, static_cast<int64_t>(own.size()), own.data()));
+    vorbis_file_close(file);
+    write_file(path, std::string(own.begin(), own.end()));
+    EXPECT_TRUE(vorbis_file_open(file, slice_of(path)));
+    vorbis_file_close(file);
+}
+
+// The frames one read may ask for: their bytes in the delivered format must fit 64 bits.
+TEST(VorbisFile, ReadsAskForAsManyFramesAsTheirBytesCanCount) {
+    std::vector<unsigned char> image = ogg_image("tones.ogg", 2, 3000);
+    for (SampleFormat format : {signed_16, float_32}) {
+        VorbisFile file = {};
+        ASSERT_TRUE(vorbis_file_open_memory(file, static_cast<int64_t>(image.size()), image.data()));
+        int64_t most = INT64_MAX / (2 * audio_format_width(format));
+        std::vector<float> buffer(2 * 3000);
+        EXPECT_EQ(vorbis_file_read(file, format, most + 1, buffer.data()), 0) << int(format);
+        EXPECT_EQ(vorbis_file_read(file, format, most, buffer.data()), 3000) << int(format);
+        vorbis_file_close(file);
+    }
+}
+
 TEST(VorbisFile, RefusesWhatIsNotVorbis) {
     std::vector<unsigned char> image = ogg_image("tones.ogg", 2, 3000);
     std::vector<unsigned char> malformed = malformed_vorbis();
