@@ -228,14 +228,12 @@ uint8_t* decode_scaled_pnm(const Source& source, int64_t max_value, int32_t chan
 // A paletted PNG came through the palette pass as grey: each pixel's first channel holds
 // its index as a grey level. Looked up here as the decoder would have: 3 channels, or 4
 // with a tRNS, delivered directly when 3 or 4 are asked for, else converted. Null when an
-// index names no entry, or the decoder would have refused the palette or the size.
-constexpr int64_t paletted_size_limit = int64_t{1} << 30;
+// index names no entry, or the decoder would have refused the palette.
 constexpr int32_t palette_channels = 3;
 constexpr int32_t palette_alpha_channels = 4;
 
 uint8_t* look_up_palette(const PngPalette& palette, const uint8_t* grey, int32_t channels,
                          int w, int h) {
-    if (paletted_size_limit / w / palette_alpha_channels < h) return nullptr;
     int32_t own_channels = palette.transparent ? palette_alpha_channels : palette_channels;
     int32_t out_channels = channels >= palette_channels ? channels : own_channels;
     int32_t step = channels == 0 ? 1 : channels;

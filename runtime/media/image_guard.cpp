@@ -368,7 +368,13 @@ constexpr uint32_t png_data = png_type("IDAT");
 // The type's last byte for a tRNS hidden from the decoder: the first byte still marks
 // it ancillary, so the decoder passes over it as a chunk it does not know.
 constexpr uint8_t hidden_transparency_last = 'x';
+constexpr int32_t ihdr_width_at = 0;   // 32 bits, then the height
+constexpr int32_t ihdr_height_at = 4;
 constexpr int32_t ihdr_depth_at = 8;
+// The decoder refuses paletted pictures of more than this many bytes at 4 bytes a pixel
+// (grey ones at 1): one it would refuse stays paletted, so that it still does.
+constexpr uint64_t paletted_pixel_limit = uint64_t{1} << 30;
+constexpr uint64_t paletted_pixel_bytes = 4;
 constexpr int32_t ihdr_colour_at = 9;
 constexpr uint8_t colour_paletted = 3;
 constexpr uint8_t colour_grey = 0;
@@ -405,8 +411,12 @@ void take_type_byte(PngPalette& p, uint8_t& byte) {
 void take_data_byte(PngPalette& p, uint8_t& byte) {
     int64_t at = p.read;
     if (p.type == png_header) {
+        if (at >= ihdr_width_at && at < ihdr_height_at) p.width = p.width << 8 | byte;
+        if (at >= ihdr_height_at && at < ihdr_depth_at) p.height = p.height << 8 | byte;
         if (at == ihdr_depth_at) p.depth = byte;
-        if (at == ihdr_colour_at && byte == colour_paletted && p.depth != depth_16) {
+        bool decodable = p.depth != depth_16 && p.width > 0 &&
+                         paletted_pixel_limit / p.width / paletted_pixel_bytes >= p.height;
+        if (at == ihdr_colour_at && byte == colour_paletted && decodable) {
             byte = colour_grey;
             p.paletted = true;
         }

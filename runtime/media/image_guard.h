@@ -93,6 +93,8 @@ struct PngPalette {
     int64_t read;           // bytes of the current field (or chunk data) read
     uint32_t length;        // the current chunk's data length
     uint32_t type;          // the current chunk's type, big-endian
+    uint32_t width;         // from the IHDR chunk
+    uint32_t height;
     uint8_t depth;          // bits per index
     bool paletted;          // colour type 3 was turned into grey
     bool malformed;         // no palette before the data, or a tRNS the decoder would refuse

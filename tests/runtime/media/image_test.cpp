@@ -1214,6 +1214,40 @@ TEST_F(ImageTest, LoadsTakeSizesUpTo2To24) {
     image_set_buffer(0, nullptr);
 }
 
+// A PNG whose pixels pass 2^30 bytes is refused by the decoder at its header (so the
+// largest PNGs the service saves do not load back through it). At the limit the decoder
+// goes on and asks the pool for the pixels; one row more and it asks for nothing.
+TEST_F(ImageTest, PngLoadsTakeUpTo2To30BytesOfPixels) {
+    struct Row {
+        uint32_t width, height;
+        int colour;  // 0 grey, 3 paletted (whose limit counts 4 bytes a pixel)
+        bool asks_the_pool;
+    };
+    const Row rows[] = {
+        {16384, 65536, 0, true}, {16384, 65537, 0, false},
+        {16384, 16384, 3, true}, {16384, 16385, 3, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.width << " x " << r.height << ", colour type " << r.colour);
+        std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+        std::vector<uint8_t> header;
+        put_be(header, r.width, 4);
+        put_be(header, r.height, 4);
+        for (int v : {8, r.colour, 0, 0, 0}) header.push_back(uint8_t(v));
+        put_png_chunk(png, "IHDR", header);
+        if (r.colour == 3) put_png_chunk(png, "PLTE", {1, 2, 3});
+        put_png_chunk(png, "IDAT", stored_zlib({0, 0}));
+        put_png_chunk(png, "IEND", {});
+        image_set_buffer(pool_bytes, pool.data());
+        Image image{};
+        std::string printed = capture_stdout([&] {
+            image = image_load_from_memory(int64_t(png.size()), png.data(), 1);
+        });
+        expect_empty(image);
+        EXPECT_EQ(printed == "image memory allocation failed\n", r.asks_the_pool) << printed;
+    }
+}
+
 // --- a pool whose block starts at any address ---
 
 // The decoders store 8-byte values in what the pool hands out; under the sanitizers a
