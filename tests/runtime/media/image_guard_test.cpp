@@ -228,4 +228,94 @@ TEST(ImageGuard, RefusalSticks) {
     EXPECT_FALSE(image_guard_finish(guard));
 }
 
+// --- the PNG palette pass ---
+
+Bytes be32(uint32_t value) {
+    return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+}
+
+// A chunk with a checksum of 0: the pass and the decoder never look at it.
+Bytes png_chunk(const char* type, const Bytes& data) {
+    return be32(uint32_t(data.size())) + Bytes(type, type + 4) + data + be32(0);
+}
+
+Bytes png_with(uint8_t colour, uint8_t depth, const Bytes& rest) {
+    Bytes header = be32(3) + be32(2) + Bytes{depth, colour, 0, 0, 0};
+    return Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A} + png_chunk("IHDR", header) + rest;
+}
+
+PngPalette passed_in_pieces(Bytes& bytes, size_t piece) {
+    PngPalette palette{};
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+        png_palette_pass(palette, bytes.data() + at, int64_t(std::min(piece, bytes.size() - at)));
+    }
+    return palette;
+}
+
+TEST(PngPalettePass, TurnsAPalettedPngGreyInAnyPieces) {
+    const Bytes rest = png_chunk("PLTE", {1, 2, 3, 4, 5, 6}) + png_chunk("tRNS", {9}) +
+                       png_chunk("IDAT", repeat(0xAB, 300)) + png_chunk("IEND", {});
+    const Bytes original = png_with(3, 4, rest);
+    Bytes want = original;
+    want[8 + 8 + 9] = 0;  // the colour type, 9 bytes into the IHDR data
+    size_t trns = 8 + 25 + 12 + 6;
+    ASSERT_EQ(std::string(want.begin() + long(trns) + 4, want.begin() + long(trns) + 8), "tRNS");
+    want[trns + 7] = 'x';
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{5}, size_t{13}, size_t{4096}}) {
+        SCOPED_TRACE(piece);
+        Bytes bytes = original;
+        PngPalette palette = passed_in_pieces(bytes, piece);
+        EXPECT_EQ(bytes, want);
+        EXPECT_TRUE(palette.paletted);
+        EXPECT_FALSE(palette.malformed);
+        EXPECT_TRUE(palette.transparent);
+        EXPECT_EQ(palette.colours, 2);
+        EXPECT_EQ(std::vector<int>(palette.entries[0], palette.entries[0] + 4), (std::vector<int>{1, 2, 3, 9}));
+        EXPECT_EQ(std::vector<int>(palette.entries[1], palette.entries[1] + 4), (std::vector<int>{4, 5, 6, 255}));
+    }
+}
+
+TEST(PngPalettePass, LeavesOtherPicturesAlone) {
+    const Bytes rest = png_chunk("tRNS", {0, 1, 0, 2, 0, 3}) + png_chunk("IDAT", {1}) + png_chunk("IEND", {});
+    const std::vector<Bytes> pictures = {
+        png_with(2, 8, rest),                       // colour: its tRNS is a colour key
+        png_with(3, 16, rest),                      // refused by the decoder as it is
+        bytes_of("P5 1 1 255\n\x03"),
+        start_of_image + scan({0x12}) + end_of_image,
+        {0x89, 'P', 'N', 'G', 0x00},                // not quite the signature
+    };
+    for (const Bytes& picture : pictures) {
+        Bytes bytes = picture;
+        PngPalette palette = passed_in_pieces(bytes, 3);
+        EXPECT_EQ(bytes, picture);
+        EXPECT_FALSE(palette.paletted);
+    }
+}
+
+struct IndexCase {
+    uint8_t depth;
+    int colours;
+    uint8_t grey;
+    int32_t index;  // -1: names no entry
+};
+
+TEST(PngPalettePass, ReadsIndicesBackFromGreyLevels) {
+    const IndexCase cases[] = {
+        {8, 256, 255, 255}, {8, 255, 255, -1}, {8, 1, 0, 0}, {8, 1, 1, -1},
+        {4, 16, 0xFF, 15},  {4, 15, 0xFF, -1}, {4, 16, 0x22, 2}, {4, 16, 0x23, -1},
+        {2, 4, 0xAA, 2},    {2, 2, 0xAA, -1},  {1, 2, 0xFF, 1},  {1, 1, 0xFF, -1},
+    };
+    for (const IndexCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "depth " << int{c.depth} << ", " << c.colours << " colours, grey " << int{c.grey});
+        PngPalette palette{};
+        palette.paletted = true;
+        palette.depth = c.depth;
+        palette.colours = c.colours;
+        EXPECT_EQ(png_palette_index(palette, c.grey), c.index);
+        palette.malformed = true;
+        EXPECT_EQ(png_palette_index(palette, c.grey), -1);
+    }
+}
+
 }  // namespace
+
