@@ -12,6 +12,9 @@
 #   ./build.sh clang                      build with clang and run the tests
 #   ./build.sh arm64                      cross-build for arm64, run its tests under qemu-user
 #                                         and compare its words with this machine's
+#   ./build.sh npm                        build the npm package (the words library in
+#                                         WebAssembly) into build-npm/ and test it in Node,
+#                                         TypeScript and headless Chromium against wordgen
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -26,6 +29,11 @@ check_packages=(groff mandoc man-db lintian libmp3lame-dev)
 # pkgconf:arm64 brings aarch64-linux-gnu-pkg-config, which finds the arm64 libraries.
 arm64_packages=(g++-aarch64-linux-gnu qemu-user pkgconf:arm64 libsndfile1-dev:arm64 libstb-dev:arm64
                 libvorbis-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
+
+# The WebAssembly build of the words library and what tests its package. Node.js and npm
+# come from Debian unless the machine already has them (NodeSource's nodejs brings npm).
+npm_packages=(clang-14 lld-14 wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
+              node-typescript chromium)
 
 # What the test command gives each fuzz target beyond its corpus: enough to keep every
 # target building and clean in CI, not to search.
@@ -126,6 +134,59 @@ run_fuzz() {
   done
 }
 
+# ---- The npm package -------------------------------------------------------------------
+# The package holds the words library compiled to WebAssembly with clang and wasi-libc (no
+# generated glue: the module needs nothing from JavaScript), its loader and declarations.
+npm_dir=$here/build-npm
+# Exactly what the package ships; check_npm compares `npm pack`'s list with it.
+npm_files=(LICENSE README.md package.json wordgen.cjs wordgen.d.cts wordgen.d.ts wordgen.js wordgen.wasm)
+npm_wasm_flags=(--target=wasm32-wasi --sysroot=/usr -std=c++20 -O2 -mbulk-memory -fno-exceptions -fno-rtti
+                -mexec-model=reactor -Wall -Wextra -Werror -I"$here" -Wl,--gc-sections -Wl,--strip-all)
+
+install_node() {
+  local wanted=()
+  command -v node >/dev/null || wanted+=(nodejs)
+  command -v npm >/dev/null || wanted+=(npm)
+  install_missing "${npm_packages[@]}" "${wanted[@]}"
+  node -e 'process.exit(Number(process.versions.node.split(".")[0]) >= 18 ? 0 : 1)' \
+    || { echo "the npm package needs Node.js 18 or later" >&2; return 1; }
+}
+
+# build_npm: the module, the package folder build-npm/package and its tarball.
+build_npm() {
+  local version
+  version=$(sed -n 's/^project(wordgen VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+  rm -rf "$npm_dir/package" "$npm_dir"/wordgen-*.tgz
+  mkdir -p "$npm_dir/package"
+  clang++-14 "${npm_wasm_flags[@]}" "$here"/synthesis/*.cpp "$here/js/wasm/exports.cpp" \
+    -o "$npm_dir/package/wordgen.wasm" >&2
+  cp "$here"/js/src/wordgen.{js,cjs,d.ts,d.cts} "$here"/js/{README.md,LICENSE} "$npm_dir/package/"
+  sed "s/\"version\": \"[^\"]*\"/\"version\": \"$version\"/" "$here/js/package.json" > "$npm_dir/package/package.json"
+  (cd "$npm_dir" && npm pack --silent ./package >/dev/null)
+  ls "$npm_dir"/wordgen-*.tgz
+}
+
+# check_npm WORDGEN: the packed files are those meant to ship; installed from the tarball
+# into a scratch project, the package passes its Node tests, a TypeScript program on it
+# type-checks, and Chromium makes the same words as WORDGEN.
+check_npm() {
+  local native=$1 tarball listed consumer
+  tarball=$(ls "$npm_dir"/wordgen-*.tgz)
+  listed=$(tar -tzf "$tarball" | sed 's|^package/||' | LC_ALL=C sort | tr '\n' ' ')
+  [ "$listed" = "${npm_files[*]} " ] || { echo "npm package holds: $listed; wanted: ${npm_files[*]}" >&2; return 1; }
+  echo "npm package: $(stat -c %s "$tarball") bytes packed; wordgen.wasm $(stat -c %s "$npm_dir/package/wordgen.wasm") bytes," \
+    "$(gzip -9 -c "$npm_dir/package/wordgen.wasm" | wc -c) gzipped" >&2
+  consumer=$npm_dir/consumer
+  rm -rf "$consumer"
+  mkdir -p "$consumer"
+  echo '{ "private": true, "type": "module" }' > "$consumer/package.json"
+  (cd "$consumer" && npm install --offline --no-audit --no-fund --silent "$tarball" >&2)
+  cp "$here"/js/test/{words.test.mjs,consumer.mts,consumer.cts,tsconfig.json} "$consumer/"
+  (cd "$consumer" && WORDGEN=$native node --test words.test.mjs >&2)
+  (cd "$consumer" && tsc -p tsconfig.json >&2)
+  WORDGEN=$native node "$here/js/test/browser.mjs" "$consumer/node_modules/wordgen"
+}
+
 command=${1:-}
 [ $# -gt 0 ] && shift
 case "$command" in
@@ -137,6 +198,7 @@ case "$command" in
   test)
     install_missing "${run_packages[@]}" "${test_packages[@]}" "${package_packages[@]}" \
       "${check_packages[@]}" "${arm64_packages[@]}"
+    install_node
     build_release
     test_in build
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWORDGEN_SANITIZE=ON -DWORDGEN_BENCH=OFF
@@ -147,6 +209,8 @@ case "$command" in
     build_packages
     "$here/tests/install/check_packages.sh" "$here/build-package"
     check_arm64
+    build_npm
+    check_npm "$here/build/wordgen"
     build_fuzz
     run_fuzz "$brief_fuzz_seconds"
     ;;
@@ -170,8 +234,15 @@ case "$command" in
     build_program
     check_arm64
     ;;
+  npm)
+    install_missing "${run_packages[@]}"
+    install_node
+    build_program
+    build_npm
+    check_npm "$here/build/wordgen"
+    ;;
   *)
-    echo "usage: $0 run [wordgen options...] | test | fuzz [seconds] | package | clang | arm64" >&2
+    echo "usage: $0 run [wordgen options...] | test | fuzz [seconds] | package | clang | arm64 | npm" >&2
     exit 2
     ;;
 esac

@@ -20,9 +20,20 @@ void arena_release_extra() {
     for (int i = 0; i < arena.extra_count; ++i) std::free(arena.extra[i]);
     arena.extra_count = 0;
     arena.extra_bytes = 0;
+    arena.word_start_bytes = 0;
     arena.base = arena.run_block;
     arena.capacity = arena.run_block ? arena_block_size : 0;
     arena.position = 0;
+}
+
+void arena_abandon_word(const ArenaMark& mark) {
+    ConcatArena& arena = concat_arena;
+    for (int i = mark.extra_count; i < arena.extra_count; ++i) std::free(arena.extra[i]);
+    arena.extra_count = mark.extra_count;
+    arena.extra_bytes = mark.extra_bytes;
+    arena.base = mark.base;
+    arena.capacity = mark.capacity;
+    arena.position = mark.position;
 }
 
 void arena_close() {
@@ -34,7 +45,7 @@ void arena_close() {
 bool arena_grow(int64_t size) {
     ConcatArena& arena = concat_arena;
     // Earlier blocks stay: the pieces being joined may lie in them.
-    int64_t room = arena_word_limit - arena.extra_bytes;
+    int64_t room = arena_word_limit - (arena.extra_bytes - arena.word_start_bytes);
     int64_t wanted = std::min(std::max(size, 2 * std::max(arena.capacity, arena_block_size)), room);
     char* block = nullptr;
     if (!arena.exhausted && size <= room && arena.extra_count < arena_max_extra_blocks) {

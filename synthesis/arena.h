@@ -1,7 +1,9 @@
 // The concatenation arena: the run's bump block in which word assembly joins pieces.
 // State: concat_arena. One 64 KiB block serves the run; a word that outgrows it borrows
 // further blocks, and the space of the words made so far is given back when their user
-// releases it (the run's line maker does so after each word it copies out).
+// releases it (the run's line maker does so after each word it copies out). Each word
+// starts fresh: one refused for lack of memory gives back what it took and leaves no
+// trace on the words after it.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +16,7 @@
 inline constexpr int64_t arena_block_size = 65536;
 // Joins start at offsets that are multiples of this.
 inline constexpr int64_t arena_alignment = 8;
-// Most bytes of extra blocks one word may borrow: about 10,800 syllables' worth of joins
+// Most bytes of extra blocks one word may borrow, counted from where the word began: about 10,800 syllables' worth of joins
 // (each join copies the word so far, so the cost grows with the square of the length).
 inline constexpr int64_t arena_word_limit = int64_t{256} << 20;
 // Extra blocks double from the block size, so the word limit needs at most this many.
@@ -28,7 +30,17 @@ struct ConcatArena {
     char* extra[arena_max_extra_blocks];  // blocks borrowed by the current word
     int extra_count;
     int64_t extra_bytes;  // their total size
-    bool exhausted;     // a join was refused: the word cannot be held
+    int64_t word_start_bytes;  // extra_bytes when the current word began
+    bool exhausted;     // a join of the current word was refused: the word cannot be held
+};
+
+// Where the arena stood when a word began.
+struct ArenaMark {
+    char* base;
+    int64_t capacity;
+    int64_t position;
+    int extra_count;
+    int64_t extra_bytes;
 };
 
 extern ConcatArena concat_arena;
@@ -49,6 +61,19 @@ inline void arena_release_word() {
     if (concat_arena.extra_count != 0) [[unlikely]] arena_release_extra();
     concat_arena.position = 0;
 }
+
+// Starts a word: it may borrow up to arena_word_limit whatever the words kept before it
+// took, and no refusal of theirs holds for it. Returns where the arena stood.
+inline ArenaMark arena_begin_word() {
+    ConcatArena& arena = concat_arena;
+    arena.exhausted = false;
+    arena.word_start_bytes = arena.extra_bytes;
+    return ArenaMark{arena.base, arena.capacity, arena.position, arena.extra_count, arena.extra_bytes};
+}
+
+// Gives back what a refused word took since `mark`: the blocks it borrowed and its place
+// in the current one. `exhausted` stays set, so the caller can still tell.
+void arena_abandon_word(const ArenaMark& mark);
 
 // Moves joins to a fresh block of at least `size` bytes. False (and `exhausted` set)
 // when the word would borrow more than arena_word_limit or the heap refuses.

@@ -109,6 +109,7 @@ void random_block_start(RandomBlock& block) {
     block.end = 0;
     block.marked = random_no_mark;
     block.ahead = random_state;
+    block.taken = 0;
 }
 
 void random_block_fill(RandomBlock& block, int64_t wanted) {
@@ -126,6 +127,7 @@ uint64_t random_block_below(RandomBlock& block, uint64_t n) {
     for (;;) {
         random_block_fill(block, 1);
         uint64_t x = block.values[block.read++];
+        ++block.taken;
         if (block.read > block.marked) block_find_mark(block);
         if (n == 0) return x;
         uint64_t r = x % n;
@@ -134,8 +136,10 @@ uint64_t random_block_below(RandomBlock& block, uint64_t n) {
     }
 }
 
-void random_block_finish(const RandomBlock& block) {
+void random_block_finish(const RandomBlock& block) { random_state = random_block_state_back(block, 0); }
+
+RandomState random_block_state_back(const RandomBlock& block, int64_t back) {
     RandomState state = block.ahead;
-    for (int64_t k = block.read; k < block.end; ++k) random_step_back(state);
-    random_state = state;
+    for (int64_t k = block.read - back; k < block.end; ++k) random_step_back(state);
+    return state;
 }

@@ -60,6 +60,29 @@ uint64_t random_below(uint64_t n);
 // nothing; the walk falls back to 0 only with negative weights.
 int64_t pick_weighted(const int64_t* weights, int64_t count);
 
+// The high half of the 128-bit product of a and b, from four 32-bit products. WebAssembly
+// has no 64-bit multiply with a 128-bit result, and a compiler's 128-bit multiply is a
+// library call there; these stay in line. The sum of the middle terms fits exactly:
+// (2^32 - 1)^2 + 2 (2^32 - 1) is 2^64 - 1.
+[[gnu::always_inline]] inline uint64_t multiply_high_by_halves(uint64_t a, uint64_t b) {
+    constexpr int half = 32;
+    constexpr uint64_t low_mask = 0xFFFFFFFFull;
+    uint64_t a_low = a & low_mask, a_high = a >> half;
+    uint64_t b_low = b & low_mask, b_high = b >> half;
+    uint64_t low_low = a_low * b_low;
+    uint64_t high_low = a_high * b_low;
+    uint64_t middle = (low_low >> half) + (high_low & low_mask) + a_low * b_high;
+    return a_high * b_high + (high_low >> half) + (middle >> half);
+}
+
+[[gnu::always_inline]] inline uint64_t multiply_high(uint64_t a, uint64_t b) {
+#if defined(__wasm__)
+    return multiply_high_by_halves(a, b);
+#else
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
+#endif
+}
+
 // A bound known only at run time, prepared once so that a residue costs a multiplication
 // instead of a division (the round-up method: q = (t + ((x - t) >> 1)) >> shift, with t the
 // high half of x times the magic number, is x / n for every 64-bit x).
@@ -80,7 +103,7 @@ constexpr RandomDivisor random_divisor(uint64_t n) {
 
 // x mod d.n.
 [[gnu::always_inline]] inline uint64_t random_residue(uint64_t x, const RandomDivisor& d) {
-    uint64_t t = static_cast<uint64_t>((static_cast<unsigned __int128>(x) * d.magic) >> 64);
+    uint64_t t = multiply_high(x, d.magic);
     uint64_t q = (t + ((x - t) >> 1)) >> d.shift;
     return x - q * d.n;
 }
@@ -106,6 +129,7 @@ struct RandomBlock {
                          // random_mark_floor (random_no_mark: every value made); it may
                          // lie before the first marked value, never after it
     RandomState ahead;   // the generator after values[end - 1]
+    int64_t taken;       // values random_block_below has read, rejected ones included
 };
 
 inline constexpr int64_t random_no_mark = INT64_MAX;
@@ -124,3 +148,7 @@ uint64_t random_block_below(RandomBlock& block, uint64_t n);
 // Sets random_state to the generator after the last value read, as if every read value had
 // come from next_random and no other.
 void random_block_finish(const RandomBlock& block);
+
+// The generator `back` values before the last one read: what random_state was before the
+// reads that took them (`taken` counts those of random_block_below).
+RandomState random_block_state_back(const RandomBlock& block, int64_t back);

@@ -91,9 +91,10 @@ Slice clean_up(Slice word, Draws& draws) {
 }
 
 // One word, drawn and joined as the rules say. A refused join leaves the arena exhausted,
-// which ends the word at once: its result is then the empty Slice.
+// which ends the word at once: its result is then the empty Slice, and what it took of the
+// arena is given back.
 template <typename Draws>
-Slice literal_word(int64_t min_syllables, int64_t max_syllables, Draws& draws) {
+Slice literal_word_joined(int64_t min_syllables, int64_t max_syllables, Draws& draws) {
     int64_t count = draw_syllable_count(min_syllables, max_syllables, draws);
     bool first_without_onset = draws.template below<flag_odds>() == 0;
     bool with_coda = draws.template below<flag_odds>() == 0;
@@ -113,6 +114,14 @@ Slice literal_word(int64_t min_syllables, int64_t max_syllables, Draws& draws) {
     if (table_entry) word = arena_copy(word);
     if (concat_arena.exhausted) [[unlikely]] return empty_slice;
     return clean_up(word, draws);
+}
+
+template <typename Draws>
+Slice literal_word(int64_t min_syllables, int64_t max_syllables, Draws& draws) {
+    ArenaMark mark = arena_begin_word();
+    Slice word = literal_word_joined(min_syllables, max_syllables, draws);
+    if (concat_arena.exhausted) [[unlikely]] arena_abandon_word(mark);
+    return word;
 }
 
 // ---- The fast path: words straight into the output, from a block of draws ------------
@@ -232,15 +241,18 @@ RandomBlock draw_block;
 void put_literal_word(int64_t min_syllables, int64_t max_syllables, char*& out, const char* limit,
                       WordLines& lines) {
     BlockDraws draws{draw_block};
+    int64_t taken_before = draw_block.taken;
     Slice word = literal_word(min_syllables, max_syllables, draws);
     if (concat_arena.exhausted) {
         lines.too_long = true;
+        lines.before_last = random_block_state_back(draw_block, draw_block.taken - taken_before);
         return;
     }
     ++lines.words;
     if (word.length + 1 > limit - out) {
         lines.holding = true;
         lines.held = word;
+        lines.before_last = random_block_state_back(draw_block, draw_block.taken - taken_before);
         return;
     }
     if (word.length > 0) std::memcpy(out, word.data, static_cast<size_t>(word.length));

@@ -34,6 +34,8 @@ struct WordLines {
                        // feed) and gives the arena's space back with arena_release_word
     bool too_long;     // a word could not be held in memory: it is not counted, and nothing
                        // after it was made
+    RandomState before_last;  // when holding or too_long: the generator before that word, so
+                              // a caller can leave it unmade
 };
 
 // Makes up to `count` words as that many make_word calls would, each followed by a line

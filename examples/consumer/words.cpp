@@ -27,14 +27,16 @@ int main(int argc, char** argv) {
     int64_t count = number(argv[2]);
     int64_t min = argc == 5 ? number(argv[3]) : default_min_syllables;
     int64_t max = argc == 5 ? number(argv[4]) : default_max_syllables;
-    if (!arena_open()) return 1;
-    seed_random(seed_number(argv[1]));
-    for (int64_t i = 0; i < count && !concat_arena.exhausted; ++i) {
-        print(make_word(min, max));
+    if (!words_open()) return 1;
+    WordGenerator generator = words_seed(seed_number(argv[1]));
+    bool complete = true;
+    for (int64_t i = 0; i < count && complete; ++i) {
+        Word word = words_next(generator, min, max);
+        complete = word.status == WordStatus::ok;
+        if (!complete) break;
+        print(word.text);
         print(slice_literal("\n"));
-        arena_release_word();
     }
-    bool complete = !concat_arena.exhausted;
-    arena_close();
+    words_close();
     return complete && print_flush() ? 0 : 1;
 }

@@ -226,8 +226,9 @@ bool move_to_overflow(Listing& listing, Slice* pending, int64_t extra) {
     return true;
 }
 
-// Takes room for a name of `size` bytes (NUL included) and fills it from `wide`.
-char* take_name(Listing& listing, const char16_t* wide, int64_t size) {
+// Takes room for the entry's name, its NUL included, and copies it there.
+char* take_name(Listing& listing, const PlatformFindData& entry) {
+    int64_t size = int64_t{entry.name_length} + 1;
     int64_t at = store_take(listing.store, size);
     if (at < 0) {
         if (!move_to_overflow(listing, nullptr, size)) return nullptr;
@@ -235,15 +236,14 @@ char* take_name(Listing& listing, const char16_t* wide, int64_t size) {
         if (at < 0) return nullptr;
     }
     char* name = listing.store.base + at;
-    platform_utf16_to_utf8(wide, name);
+    std::memcpy(name, entry.name, static_cast<size_t>(size));
     return name;
 }
 
 bool listing_add(Listing& listing, const PlatformFindData& entry) {
-    int64_t size = platform_utf16_to_utf8(entry.name, nullptr);
-    char* name = take_name(listing, entry.name, size);
+    char* name = take_name(listing, entry);
     if (!name) return false;
-    Slice text{name, size - 1};
+    Slice text{name, entry.name_length};
     bool is_directory = (entry.attributes & platform_attribute_directory) != 0;
     List& list = is_directory ? listing.directories : listing.files;
     if (store_add(listing.store, list, text)) return true;
@@ -252,8 +252,8 @@ bool listing_add(Listing& listing, const PlatformFindData& entry) {
 }
 
 // The path followed by "/*", placed in the temporary ring by its taking rule, then its
-// UTF-16 form; null when too long for the ring.
-const char16_t* search_pattern(Slice path) {
+// path form; null when too long for the ring or holding a NUL.
+const PlatformPath* search_pattern(Slice path) {
     if (path.length < 0 || (!path.data && path.length > 0)) return nullptr;
     int64_t k = path.length + search_suffix.length;
     if (k > temporary_ring_size) return nullptr;
@@ -261,38 +261,38 @@ const char16_t* search_pattern(Slice path) {
     // The path may itself lie in the ring.
     if (path.length > 0) std::memmove(pattern, path.data, static_cast<size_t>(path.length));
     std::memcpy(pattern + path.length, search_suffix.data, static_cast<size_t>(search_suffix.length));
-    return to_wide_cstr(Slice{pattern, k});
+    return to_platform_path(Slice{pattern, k});
 }
 
 }  // namespace
 
 int32_t directory_create(Slice path) {
-    const char16_t* wide_path = to_wide_cstr(path);
-    return wide_path ? platform_create_directory(wide_path) : 0;
+    const PlatformPath* native = to_platform_path(path);
+    return native ? platform_create_directory(native) : 0;
 }
 
 int32_t directory_delete(Slice path) {
-    const char16_t* wide_path = to_wide_cstr(path);
-    return wide_path ? platform_remove_directory(wide_path) : 0;
+    const PlatformPath* native = to_platform_path(path);
+    return native ? platform_remove_directory(native) : 0;
 }
 
 int32_t directory_rename(Slice old_path, Slice new_path) {
-    const char16_t* wide_old;
-    const char16_t* wide_new;
-    if (!to_wide_cstr_pair(old_path, new_path, &wide_old, &wide_new)) return 0;
-    if (!platform_is_directory(platform_attributes(wide_old))) return 0;
-    return platform_move(wide_old, wide_new);
+    const PlatformPath* native_old;
+    const PlatformPath* native_new;
+    if (!to_platform_path_pair(old_path, new_path, &native_old, &native_new)) return 0;
+    if (!platform_is_directory(platform_attributes(native_old))) return 0;
+    return platform_move(native_old, native_new);
 }
 
 int32_t directory_exists(Slice path) {
-    const char16_t* wide_path = to_wide_cstr(path);
-    return wide_path && platform_is_directory(platform_attributes(wide_path)) ? 1 : 0;
+    const PlatformPath* native = to_platform_path(path);
+    return native && platform_is_directory(platform_attributes(native)) ? 1 : 0;
 }
 
 void directory_get_content(DirectoryContent* result, Slice path) {
     if (!result) return;
     *result = DirectoryContent{SliceArray{nullptr, 0}, SliceArray{nullptr, 0}};
-    const char16_t* pattern = search_pattern(path);
+    const PlatformPath* pattern = search_pattern(path);
     if (!pattern) return;
     PlatformFindData entry;
     PlatformSearch* search = platform_find_first(pattern, &entry);

@@ -2,6 +2,11 @@
 // (dynamic_buffer, dynamic_pos) that holds listing names and string lists, and the
 // overflow block, kept for the process, that takes a listing the ring cannot hold
 // without reaching its own first bytes.
+//
+// Paths are Slices of bytes as in file.h: on POSIX systems they reach the system
+// unchanged, on Windows they are read as UTF-8 and converted to UTF-16; on every system
+// a path holding a NUL byte is refused (the service's failure result, or empty lists)
+// before anything is touched.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +24,10 @@ extern char dynamic_buffer[dynamic_ring_size];
 extern int32_t dynamic_pos;
 
 // A listing's result: the entries with the directory attribute, then all others, each in
-// the order the system yields them. Names are UTF-8 with a NUL right after the last byte
-// (the length leaves it out). They live in the dynamic ring until later listings wrap
+// the order the system yields them. Each name has a NUL right after its last byte (the
+// length leaves it out) and is, on POSIX systems, the entry's bytes unchanged, UTF-8 or
+// not, so the listed path handed back to any service reaches that same entry; on Windows
+// it is the UTF-8 of the entry's UTF-16 name. They live in the dynamic ring until later listings wrap
 // around onto them; a listing too large for the ring lives instead in the overflow block
 // until the next such listing.
 struct DirectoryContent {
@@ -29,7 +36,7 @@ struct DirectoryContent {
 };
 
 // Non-zero when the directory was created; 0 when anything exists at the path, its
-// parent is missing, or the path is too long for the temporary ring.
+// parent is missing, or the path is too long for the temporary ring or holds a NUL.
 [[nodiscard]] int32_t directory_create(Slice path);
 
 // Non-zero when the empty directory was removed; 0 otherwise (missing, not empty, a file).
@@ -44,8 +51,8 @@ struct DirectoryContent {
 [[nodiscard]] int32_t directory_exists(Slice path);
 
 // Lists every entry of the directory at `path` into `result`. A path that cannot be
-// listed (missing, not a directory, no access, too long for the temporary ring), or a
-// listing that runs out of memory, gives two empty lists. A null `result` is ignored.
+// listed (missing, not a directory, no access, too long for the temporary ring, holding
+// a NUL), or a listing that runs out of memory, gives two empty lists. A null `result` is ignored.
 void directory_get_content(DirectoryContent* result, Slice path);
 
 // Appends `text` (the Slice itself; its bytes are not copied) to the list of `count`

@@ -21,27 +21,18 @@ const char* stream_mode(uint32_t code) {
 
 // Opens through the guarded open, which never waits on a FIFO and spares `other`.
 File* open_apart(const char* mode, Slice path, File* other) {
-    const char16_t* wide_mode;
-    const char16_t* wide_path;
-    if (!to_wide_cstr_pair(slice_from_cstr(mode), path, &wide_mode, &wide_path)) return nullptr;
-    return platform_open_wide_apart(wide_path, wide_mode, other);
+    const PlatformPath* native = to_platform_path(path);
+    return native ? platform_open_apart(native, mode, other) : nullptr;
 }
 
 }  // namespace
 
 File* file_open(Slice path, int64_t mode) {
+    // The path is formed before the mode is looked at, for every code.
+    const PlatformPath* native = to_platform_path(path);
     const char* mode_text = stream_mode(static_cast<uint32_t>(mode) & mode_code_mask);
-    if (!mode_text) {
-        // The path is converted before the mode is looked at, for every code.
-        (void)to_wide_cstr(path);
-        return nullptr;
-    }
-    // Taken as a pair: a mode that restarted the ring over a long path would leave the
-    // mode's own text where the path was, and open a file named like the mode.
-    const char16_t* wide_path;
-    const char16_t* wide_mode;
-    if (!to_wide_cstr_pair(path, slice_from_cstr(mode_text), &wide_path, &wide_mode)) return nullptr;
-    return platform_open_wide(wide_path, wide_mode);
+    if (!native || !mode_text) return nullptr;
+    return platform_open(native, mode_text);
 }
 
 bool file_failed(const File* file) { return file == nullptr; }
@@ -111,21 +102,20 @@ int32_t file_create(Slice path) {
 }
 
 int32_t file_exists(Slice path) {
-    if (!append_character(path)) return 0;
-    File* file = platform_open_narrow(path.data, "r");
+    File* file = open_apart("r", path, nullptr);
     if (!file) return 0;
     std::fclose(file);
     return 1;
 }
 
 int32_t file_delete(Slice path) {
-    const char16_t* wide_path = to_wide_cstr(path);
-    return wide_path ? platform_delete_file(wide_path) : 0;
+    const PlatformPath* native = to_platform_path(path);
+    return native ? platform_delete_file(native) : 0;
 }
 
 int32_t file_rename(Slice old_path, Slice new_path) {
-    const char16_t* wide_old;
-    const char16_t* wide_new;
-    if (!to_wide_cstr_pair(old_path, new_path, &wide_old, &wide_new)) return 0;
-    return platform_is_directory(platform_attributes(wide_old)) ? 0 : platform_move(wide_old, wide_new);
+    const PlatformPath* native_old;
+    const PlatformPath* native_new;
+    if (!to_platform_path_pair(old_path, new_path, &native_old, &native_new)) return 0;
+    return platform_is_directory(platform_attributes(native_old)) ? 0 : platform_move(native_old, native_new);
 }

@@ -1,7 +1,17 @@
-// The file service: byte-level access to files named by UTF-8 paths, and whole-file
-// copy, create, probe, delete and rename. A handle is the platform's buffered stream,
-// owned by the caller. Keeps no state of its own: paths and stream modes are converted
-// in the temporary ring, every string of one call fitting there together.
+// The file service: byte-level access to files named by paths, and whole-file copy,
+// create, probe, delete and rename. A handle is the platform's buffered stream, owned by
+// the caller. Keeps no state of its own: paths take their system form in the temporary
+// ring, every path of one call fitting there together.
+//
+// A path is a Slice of bytes, the same in every service here, in directory.h and in the
+// media services:
+//  - On POSIX systems its bytes reach the system unchanged, whether UTF-8 or not: "\xFF"
+//    and "\xEF\xBF\xBD" (U+FFFD) name two different files, and a name a listing gave
+//    names that same entry again. Paths of at most 16383 bytes are taken.
+//  - On Windows the bytes are read as UTF-8 and converted to the system's UTF-16 names,
+//    invalid sequences becoming U+FFFD (as to_wide_cstr does); at most 8191 units.
+// On every system a path holding a NUL byte is refused with the service's failure result
+// before anything is touched: cut at the NUL, it would name another file.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +32,8 @@ enum FileMode : uint8_t {
 };
 
 // Opens `path` in `mode`. Null for a mode without a stream mode, a path that the
-// temporary ring cannot hold together with its stream mode, or whatever the platform
-// refuses (missing file for reading, no permission, a directory).
+// temporary ring cannot hold or that holds a NUL, or whatever the platform refuses
+// (missing file for reading, no permission, a directory).
 // A FIFO never makes the open wait. Mode 2 opens it at once: with no writer the first
 // read meets the end; with one, reads wait for its bytes and meet the end once it closes. Modes 1 and 4 open it
 // only while a reader has it open, else null; writes then wait while the FIFO is full.
@@ -58,8 +68,9 @@ uint64_t file_read(File* file, uint64_t count, void* buffer);
 // The next byte (0 to 255), or -1 at the end of the file or on error.
 int32_t file_read_byte(File* file);
 
-// Whole-file operations. Each converts its paths in the temporary ring and gives its
-// failure result when they are too long for it (alone, or together for two paths).
+// Whole-file operations. Each takes its paths' system forms in the temporary ring and
+// gives its failure result when they are too long for it (alone, or together for two
+// paths) or hold a NUL.
 
 // Copies the source file's bytes into the destination, which is created or emptied.
 // 1 when the whole copy was made; 0 when either file cannot be opened (no destination
@@ -72,7 +83,6 @@ int32_t file_read_byte(File* file);
 [[nodiscard]] int32_t file_create(Slice path);
 
 // 1 when the path can be opened for reading as a file, else 0 (also for a directory).
-// The path's bytes reach the system unchanged, without a UTF-16 round trip.
 [[nodiscard]] int32_t file_exists(Slice path);
 
 // Non-zero when the file was deleted; 0 for a missing path, a directory and a

@@ -21,10 +21,6 @@ constexpr uint32_t first_supplementary = 0x10000;
 constexpr char16_t high_surrogate_base = 0xD800;
 constexpr char16_t low_surrogate_base = 0xDC00;
 constexpr char16_t surrogate_end = 0xE000;
-// A BMP unit takes at most 3 UTF-8 bytes; a surrogate pair (2 units) takes 4.
-constexpr int64_t max_utf8_bytes_per_unit = 3;
-// Stream modes are a handful of ASCII letters.
-constexpr int max_mode_bytes = 8;
 
 void put_unit(void* out, int32_t index, char16_t unit) {
     std::memcpy(static_cast<char*>(out) + 2 * static_cast<int64_t>(index), &unit, sizeof unit);
@@ -100,12 +96,6 @@ int32_t encode_utf8(uint32_t code, char* out) {
     return 4;
 }
 
-int64_t wide_length(const void* wide) {
-    int64_t n = 0;
-    while (get_unit(wide, n) != 0) ++n;
-    return n;
-}
-
 }  // namespace
 
 int32_t platform_utf8_to_utf16(const char* text, int32_t length, void* out) {
@@ -163,9 +153,6 @@ int64_t platform_time() { return static_cast<int64_t>(std::time(nullptr)); }
 
 namespace {
 
-// A converted path: at most 8191 units of up to 3 bytes each (a surrogate pair's 2
-// units make 4), and the NUL.
-constexpr int64_t narrow_path_bytes = platform_max_wide_units * max_utf8_bytes_per_unit + 1;
 // Files are created with every read and write bit the umask leaves, as fopen does.
 constexpr mode_t creation_permissions = 0666;
 // Directories likewise, with the search bits.
@@ -180,14 +167,10 @@ constexpr mode_t permission_bits = 07777;
 // The shell system() starts.
 constexpr const char* shell_path = "/bin/sh";
 
-static_assert(NAME_MAX < platform_max_name_units, "a name's UTF-16 units never outnumber its bytes");
+static_assert(NAME_MAX < platform_max_name_bytes, "every name the system lists fits a search record");
 
-// `wide` as a NUL-terminated UTF-8 path in `out`; false when it is too long to convert.
-bool narrow_path(const void* wide, char (&out)[narrow_path_bytes]) {
-    if (!wide || wide_length(wide) > platform_max_wide_units) return false;
-    platform_utf16_to_utf8(wide, out);
-    return true;
-}
+// A path form is the bytes themselves: see platform.h.
+const char* bytes_of(const PlatformPath* path) { return reinterpret_cast<const char*>(path); }
 
 // Open flags for a stream mode; O_TRUNC is left out (see open_stream). False for an
 // unknown mode.
@@ -347,30 +330,36 @@ bool is_directory_entry(DIR* dir, const dirent* entry) {
 bool read_entry(DIR* dir, PlatformFindData* data) {
     const dirent* entry = readdir(dir);
     if (!entry) return false;
-    int32_t length = static_cast<int32_t>(std::strlen(entry->d_name));
-    int32_t units = platform_utf8_to_utf16(entry->d_name, length, data->name);
-    data->name[units] = 0;
+    size_t length = std::strlen(entry->d_name);
+    std::memcpy(data->name, entry->d_name, length + 1);
+    data->name_length = static_cast<int32_t>(length);
     data->attributes = is_directory_entry(dir, entry) ? platform_attribute_directory : platform_attribute_normal;
     return true;
 }
 
 }  // namespace
 
+int64_t platform_path_size(const char*, int64_t length) { return length < 0 ? -1 : length + 1; }
+
+const PlatformPath* platform_path_form(const char* text, int64_t length, void* out) {
+    auto bytes = static_cast<char*>(out);
+    if (length > 0) std::memcpy(bytes, text, static_cast<size_t>(length));
+    bytes[length] = '\0';
+    return reinterpret_cast<const PlatformPath*>(bytes);
+}
+
 std::FILE* platform_open_narrow(const char* path, const char* mode) {
     if (!path || !mode) return nullptr;
     return open_stream(path, mode, nullptr);
 }
 
-std::FILE* platform_open_wide(const void* wide_path, const void* wide_mode) {
-    return platform_open_wide_apart(wide_path, wide_mode, nullptr);
+std::FILE* platform_open(const PlatformPath* path, const char* mode) {
+    return platform_open_apart(path, mode, nullptr);
 }
 
-std::FILE* platform_open_wide_apart(const void* wide_path, const void* wide_mode, std::FILE* other) {
-    char path[narrow_path_bytes];
-    if (!narrow_path(wide_path, path) || !wide_mode || wide_length(wide_mode) >= max_mode_bytes) return nullptr;
-    char mode[max_mode_bytes * max_utf8_bytes_per_unit + 1];
-    platform_utf16_to_utf8(wide_mode, mode);
-    return open_stream(path, mode, other);
+std::FILE* platform_open_apart(const PlatformPath* path, const char* mode, std::FILE* other) {
+    if (!path || !mode) return nullptr;
+    return open_stream(bytes_of(path), mode, other);
 }
 
 bool platform_copy_stream(std::FILE* from, std::FILE* to) {
@@ -384,57 +373,58 @@ bool platform_copy_stream(std::FILE* from, std::FILE* to) {
     return copy_descriptor(source, target);
 }
 
-uint32_t platform_attributes(const void* wide_path) {
-    char path[narrow_path_bytes];
+uint32_t platform_attributes(const PlatformPath* path) {
     struct stat status;
-    if (!narrow_path(wide_path, path) || stat(path, &status) != 0) return platform_attributes_invalid;
+    if (!path || stat(bytes_of(path), &status) != 0) return platform_attributes_invalid;
     uint32_t attributes = S_ISDIR(status.st_mode) ? platform_attribute_directory : platform_attribute_normal;
     if (is_read_only(status)) attributes |= platform_attribute_read_only;
     return attributes;
 }
 
-int32_t platform_delete_file(const void* wide_path) {
-    char path[narrow_path_bytes];
+int32_t platform_delete_file(const PlatformPath* path) {
     struct stat status;
-    if (!narrow_path(wide_path, path) || lstat(path, &status) != 0) return 0;
+    if (!path || lstat(bytes_of(path), &status) != 0) return 0;
     if (S_ISLNK(status.st_mode)) {
         struct stat target;
-        if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) return 0;
+        if (stat(bytes_of(path), &target) == 0 && S_ISDIR(target.st_mode)) return 0;
     } else if (S_ISDIR(status.st_mode) || is_read_only(status)) {
         return 0;
     }
-    return unlink(path) == 0 ? 1 : 0;
+    return unlink(bytes_of(path)) == 0 ? 1 : 0;
 }
 
-int32_t platform_move(const void* wide_old_path, const void* wide_new_path) {
-    char old_path[narrow_path_bytes];
-    char new_path[narrow_path_bytes];
-    if (!narrow_path(wide_old_path, old_path) || !narrow_path(wide_new_path, new_path)) return 0;
-    if (renameat2(AT_FDCWD, old_path, AT_FDCWD, new_path, RENAME_NOREPLACE) == 0) return 1;
-    if (errno == EXDEV) return move_across_file_systems(old_path, new_path) ? 1 : 0;
+int32_t platform_move(const PlatformPath* old_path, const PlatformPath* new_path) {
+    if (!old_path || !new_path) return 0;
+    const char* from = bytes_of(old_path);
+    const char* to = bytes_of(new_path);
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 1;
+    if (errno == EXDEV) return move_across_file_systems(from, to) ? 1 : 0;
     // EINVAL also covers a directory moved into itself, which the fallback refuses too.
-    if (errno == EINVAL || errno == ENOSYS) return move_without_replacing(old_path, new_path) ? 1 : 0;
+    if (errno == EINVAL || errno == ENOSYS) return move_without_replacing(from, to) ? 1 : 0;
     return 0;
 }
 
-int32_t platform_create_directory(const void* wide_path) {
-    char path[narrow_path_bytes];
-    return narrow_path(wide_path, path) && mkdir(path, directory_permissions) == 0 ? 1 : 0;
+int32_t platform_create_directory(const PlatformPath* path) {
+    return path && mkdir(bytes_of(path), directory_permissions) == 0 ? 1 : 0;
 }
 
-int32_t platform_remove_directory(const void* wide_path) {
-    char path[narrow_path_bytes];
-    return narrow_path(wide_path, path) && rmdir(path) == 0 ? 1 : 0;
+int32_t platform_remove_directory(const PlatformPath* path) {
+    return path && rmdir(bytes_of(path)) == 0 ? 1 : 0;
 }
 
 // The search is the system's directory stream itself, never looked into as anything else.
-PlatformSearch* platform_find_first(const void* wide_pattern, PlatformFindData* data) {
-    char pattern[narrow_path_bytes];
-    if (!data || !narrow_path(wide_pattern, pattern)) return nullptr;
-    size_t length = std::strlen(pattern);
-    if (length < 2 || pattern[length - 2] != '/' || pattern[length - 1] != '*') return nullptr;
-    pattern[length - 1] = '\0';
-    DIR* dir = opendir(pattern);
+PlatformSearch* platform_find_first(const PlatformPath* pattern, PlatformFindData* data) {
+    if (!data || !pattern) return nullptr;
+    const char* text = bytes_of(pattern);
+    size_t length = std::strlen(text);
+    if (length < 2 || text[length - 2] != '/' || text[length - 1] != '*') return nullptr;
+    // The directory is the pattern less its '*'; the path form is the caller's, so the
+    // name is cut in a copy.
+    char directory[PATH_MAX];
+    if (length - 1 >= sizeof directory) return nullptr;
+    std::memcpy(directory, text, length - 1);
+    directory[length - 1] = '\0';
+    DIR* dir = opendir(directory);
     if (!dir) return nullptr;
     if (!read_entry(dir, data)) {
         closedir(dir);

@@ -11,6 +11,7 @@
 
 // Runs the command line through the shell and returns the command's exit status (128 +
 // the signal's number when a signal ended it). Everything written to standard output
-// before goes out first. -1 when no shell can be started or the command is too long for
-// the temporary ring (over 16383 bytes).
+// before goes out first. -1 when no shell can be started, when the command is too long
+// for the temporary ring (over 16383 bytes), or when it holds a NUL byte (the shell would
+// run the command cut there); nothing is run then.
 int32_t system_execute(Slice command);

@@ -1,7 +1,8 @@
 // Words as lines straight into a buffer against the same words made one by one in the
 // arena, for any seed, syllable range, room and word count, with one chosen draw planted
 // anywhere in the first words (a rejected or marked value, or any other). The lines, the
-// generator's state after them and the bytes past the room must all come out right.
+// generator's state after them and the bytes past the room must all come out right; and
+// the same lines through the library's public calls, in the same room.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "synthesis/arena.h"
+#include "synthesis/synthesis.h"
 #include "synthesis/word.h"
 #include "tests/synthesis/planted_draws.h"
 
@@ -76,6 +78,41 @@ std::string words_of(int64_t min_syllables, int64_t max_syllables, int64_t count
     return text;
 }
 
+// The same lines through words_fill; a line longer than the room is made in a buffer of the
+// size asked for. The generator is left before a refused word, whose text ends the lines.
+std::string filled_of(const RandomState& start, int64_t min_syllables, int64_t max_syllables, int64_t count,
+                      int64_t room, RandomState& after) {
+    WordGenerator generator;
+    std::memcpy(generator.state, start.s, sizeof generator.state);
+    std::vector<char> buffer(static_cast<size_t>(room + canary_bytes), canary);
+    std::string text;
+    for (int64_t left = count; left > 0;) {
+        WordFill fill = words_fill(generator, min_syllables, max_syllables, left, buffer.data(), room);
+        for (int64_t k = room; k < room + canary_bytes; ++k) {
+            if (buffer[static_cast<size_t>(k)] != canary) std::abort();
+        }
+        if (fill.bytes < 0 || fill.bytes > room) std::abort();
+        text.append(buffer.data(), static_cast<size_t>(fill.bytes));
+        left -= fill.words;
+        if (fill.status == WordStatus::too_long) {
+            text += "<too long>";
+            break;
+        }
+        if (fill.status == WordStatus::no_room) {
+            if (fill.words != 0 || fill.needed <= room) std::abort();
+            std::vector<char> wide(static_cast<size_t>(fill.needed));
+            WordFill one = words_fill(generator, min_syllables, max_syllables, 1, wide.data(), fill.needed);
+            if (one.status != WordStatus::ok || one.words != 1 || one.bytes != fill.needed) std::abort();
+            text.append(wide.data(), static_cast<size_t>(one.bytes));
+            --left;
+        } else if (fill.status != WordStatus::ok || fill.words <= 0) {
+            std::abort();
+        }
+    }
+    std::memcpy(after.s, generator.state, sizeof after.s);
+    return text;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -103,9 +140,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RandomState after_words = random_state;
     arena_close();
 
-    if (lines != words) std::abort();
+    if (!words_open()) return 0;
+    RandomState after_filled;
+    std::string filled = filled_of(start, min_syllables, max_syllables, count, room, after_filled);
+    words_close();
+
+    if (lines != words || filled != words) std::abort();
     // After a word too long for memory the state is of no further use, in either.
     bool too_long = lines.size() >= 10 && lines.compare(lines.size() - 10, 10, "<too long>") == 0;
     if (!too_long && !same_state(after_lines, after_words)) std::abort();
+    if (!too_long && !same_state(after_filled, after_words)) std::abort();
     return 0;
 }

@@ -196,6 +196,23 @@ TEST(RandomTest, PreparedDivisorsGiveExactResidues) {
     }
 }
 
+// The product's high half from 32-bit halves, as WebAssembly builds take it, against the
+// native 128-bit product: every carry between the halves, at both ends and at random.
+TEST(RandomTest, HighHalfFromHalvesIsTheWholeProducts) {
+    const uint64_t edges[] = {0, 1, 2, 0xFFFFFFFFull, 0x100000000ull, 0x100000001ull, 0xFFFFFFFF00000000ull,
+                              0x8000000000000000ull, 0x7FFFFFFFFFFFFFFFull, ~uint64_t{0} - 1, ~uint64_t{0}};
+    std::vector<uint64_t> values(std::begin(edges), std::end(edges));
+    seed_random(23);
+    for (int i = 0; i < 200; ++i) values.push_back(next_random());
+    for (uint64_t a : values) {
+        for (uint64_t b : values) {
+            uint64_t whole = static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
+            ASSERT_EQ(multiply_high_by_halves(a, b), whole) << a << " * " << b;
+            ASSERT_EQ(multiply_high(a, b), whole) << a << " * " << b;
+        }
+    }
+}
+
 // ---- The block made ahead ----------------------------------------------------------------
 
 TEST(RandomTest, ABlockHandsOutTheGeneratorsValuesInOrder) {

@@ -372,6 +372,39 @@ TEST(WordTest, RejectedAndMarkedDrawsAreTakenAsTheRulesSay) {
     }
 }
 
+// A mark met near the block's end is carried to the front by the refill that makes the
+// next values, and must still stand before the same value there. Planted at draws 1,900 to
+// 2,047 of the first block, and followed for enough words to pass them.
+TEST(WordTest, AMarkCarriedAcrossARefillStillStops) {
+    const uint64_t planted_draws[] = {~uint64_t{0}, random_mark_floor};
+    struct Range {
+        int64_t min_syllables, max_syllables;
+    };
+    const Range ranges[] = {{1, 5}, {1, 1}, {2, 17}, {3, 3}};
+    constexpr int first_planted = 1900;
+    constexpr int last_planted = random_block_capacity - 1;
+    constexpr int words_past_the_block = 400;  // at least 4 draws a word: beyond 2 blocks
+    ArenaScope arena;
+    int runs = 0;
+    for (const Range& range : ranges) {
+        for (int k = first_planted; k <= last_planted; k += 7) {
+            for (uint64_t draw : planted_draws) {
+                uint64_t seed = static_cast<uint64_t>(k) * 31 + 5;
+                RandomState start = state_drawing_at(k, draw, seed);
+                random_state = start;
+                std::string lines = lines_of(range.min_syllables, range.max_syllables, words_past_the_block, 65536);
+                RandomState lines_end = random_state;
+                random_state = start;
+                ASSERT_EQ(lines, reference_lines(range.min_syllables, range.max_syllables, words_past_the_block))
+                    << "draw " << k << " range " << range.min_syllables << ".." << range.max_syllables;
+                ASSERT_TRUE(same_state(lines_end, random_state)) << "draw " << k;
+                ++runs;
+            }
+        }
+    }
+    EXPECT_GT(runs, 100);
+}
+
 // ---- Words too long for memory ------------------------------------------------------------
 
 TEST(WordTest, AWordTooLongForMemoryStopsCleanly) {
@@ -404,6 +437,64 @@ TEST(WordTest, AWordTooLongForMemoryStopsCleanly) {
         std::string first = reference_word(INT64_MIN, INT64_MAX);
         EXPECT_EQ(lines, first + "\n<too long>");
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Each word starts fresh: a refused word gives back the blocks it borrowed, and the words
+// after it, long ones included, are made as if it had never been tried, by make_word
+// and by lines alike.
+TEST(WordTest, WordsAfterARefusedOneAreWhole) {
+    ArenaScope arena;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        seed_random(19);
+        EXPECT_EQ(make_word(12000, 12000).length, 0);
+        EXPECT_TRUE(concat_arena.exhausted);
+        EXPECT_EQ(concat_arena.extra_count, 0);
+        EXPECT_EQ(concat_arena.extra_bytes, 0);
+
+        // 2,000 syllables borrow blocks beyond the run's own.
+        seed_random(14);
+        RandomState start = random_state;
+        Slice word = make_word(2000, 2000);
+        ASSERT_FALSE(concat_arena.exhausted) << "attempt " << attempt;
+        EXPECT_GT(concat_arena.extra_count, 0);
+        std::string made(word.data, static_cast<size_t>(word.length));
+        arena_release_word();
+        random_state = start;
+        EXPECT_EQ(made, reference_word(2000, 2000));
+
+        seed_random(19);
+        EXPECT_EQ(lines_of(12000, 12000, 1, 65536), "<too long>");
+        random_state = start;
+        std::string lines = lines_of(2000, 2000, 2, 65536);
+        random_state = start;
+        EXPECT_EQ(lines, reference_lines(2000, 2000, 2));
+    }
+}
+
+// Words kept before a refused one stay as they were: the refusal gives back only what the
+// refused word took.
+TEST(WordTest, ARefusedWordLeavesTheKeptWordsAlone) {
+    ArenaScope arena;
+    seed_random(8);
+    std::vector<Slice> kept;
+    std::vector<std::string> copies;
+    for (int i = 0; i < 3; ++i) {
+        kept.push_back(make_word(600, 600));  // each borrows a block
+        copies.emplace_back(kept.back().data, static_cast<size_t>(kept.back().length));
+    }
+    int blocks = concat_arena.extra_count;
+    EXPECT_GE(blocks, 3);
+    EXPECT_EQ(make_word(12000, 12000).length, 0);
+    EXPECT_EQ(concat_arena.extra_count, blocks);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(std::string(kept[i].data, static_cast<size_t>(kept[i].length)), copies[i]);
+    }
+    EXPECT_GT(make_word(900, 900).length, 0);
+    EXPECT_FALSE(concat_arena.exhausted);
 }
 
 }  // namespace

@@ -524,6 +524,58 @@ TEST(AudioStreamWrite, AFifoWithoutAReaderTakesNoFramesAtOnce) {
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
+// Cut at its NUL, each path names a file that exists: a stream on it reads nothing, and
+// a stream written to it makes or changes no file.
+TEST(AudioStreamPaths, APathHoldingANulIsRefusedAndTouchesNothing) {
+    PoolScope pool(pool_bytes);
+    std::vector<unsigned char> block = tone_block(signed_16);
+    std::vector<std::string> sources = {make_wav(), make_ogg()};
+    for (const std::string& path : sources) {
+        SCOPED_TRACE(path);
+        std::vector<unsigned char> before = read_bytes(path);
+        std::string cut = path + std::string(1, '\0') + "-missing" + path.substr(path.size() - 4);
+        int32_t handle = audio_stream_open(signed_16, slice_of(cut), false);
+        AudioInfo info = audio_stream_read_info(handle);
+        EXPECT_EQ(info.channels, 0);
+        std::vector<unsigned char> buffer(400);
+        EXPECT_EQ(audio_stream_read(handle, 100, buffer.data()), 0);
+        audio_stream_close(handle);
+
+        // The stream keeps the path's bytes until it closes.
+        std::string cut_for_writing = path + std::string(1, '\0') + ".d/x.wav";
+        handle = audio_stream_open(signed_16, slice_of(cut_for_writing), true);
+        audio_stream_write_info(handle, AudioInfo{signed_16, 2, 8000, 0});
+        EXPECT_EQ(audio_stream_write(handle, 100, block.data()), 0u);
+        audio_stream_close(handle);
+        EXPECT_EQ(read_bytes(path), before);
+    }
+    std::string fresh = temp_path("fresh.wav");
+    std::string fresh_cut = fresh + std::string(1, '\0') + "x.wav";
+    int32_t handle = audio_stream_open(signed_16, slice_of(fresh_cut), true);
+    audio_stream_write_info(handle, AudioInfo{signed_16, 2, 8000, 0});
+    EXPECT_EQ(audio_stream_write(handle, 100, block.data()), 0u);
+    audio_stream_close(handle);
+    EXPECT_FALSE(file_exists(fresh));
+}
+
+// Side by side with its U+FFFD look-alike, a Latin-1 name streams its own file.
+TEST(AudioStreamPaths, BytesThatAreNotUtf8NameTheirOwnFile) {
+    PoolScope pool(pool_bytes);
+    std::string raw = moved_to(make_ogg(), "caf\xE9.ogg");
+    std::string lookalike = temp_path("caf\xEF\xBF\xBD.ogg");
+    write_floats(lookalike, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 8000, std::vector<float>(4000, 0.25f));
+    for (const std::string& path : {raw, lookalike}) {
+        int32_t handle = audio_stream_open(signed_16, slice_of(path), false);
+        AudioInfo info = audio_stream_read_info(handle);
+        EXPECT_EQ(info.channels, path == raw ? 2 : 1) << path;
+        audio_stream_close(handle);
+    }
+    std::vector<unsigned char> block = tone_block(signed_16);
+    std::string written = write_stream("out\xFF.wav", signed_16, AudioInfo{signed_16, 2, 8000, 0}, 1, block);
+    EXPECT_EQ(read_bytes(written).size(), 44u + 400u);
+    EXPECT_FALSE(file_exists(temp_path("out\xEF\xBF\xBD.wav")));
+}
+
 // Whatever the declared size, the closed file states what was written.
 TEST(AudioStreamWrite, TheFileStatesWhatWasWritten) {
     PoolScope pool(pool_bytes);

@@ -562,6 +562,72 @@ std::vector<unsigned char> bytes_of(std::initializer_list<T> values) {
     return out;
 }
 
+// ---- paths, for loads and saves alike
+
+std::string with_nul(const std::string& path, const std::string& tail) { return path + std::string(1, '\0') + tail; }
+
+// One file per container with `channels` channels, at the scratch name `name` + extension.
+std::string make_named(const std::string& name, const char* extension, int channels) {
+    std::string path = temp_path(name + extension);
+    std::string ext = extension;
+    if (ext == ".ogg") {
+        std::vector<float> tones = stereo_tones(4000, 8000);
+        if (channels == 1) tones.resize(4000);
+        write_floats(path, SF_FORMAT_OGG | SF_FORMAT_VORBIS, channels, 8000, tones);
+    } else {
+        int container = ext == ".flac" ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
+        write_ints(path, container | SF_FORMAT_PCM_16, channels, 8000, pattern_ints(400 * channels));
+    }
+    return path;
+}
+
+// Cut at its NUL, each path names a file that exists: a load would read it, a save would
+// replace it or make it.
+TEST(AudioWavePaths, APathHoldingANulIsRefusedAndTouchesNothing) {
+    PoolScope pool(pool_bytes);
+    std::vector<unsigned char> samples = bytes_of<int16_t>({1, -2, 3, -4});
+    AudioWave wave = {signed_16, 2, 8000, static_cast<int64_t>(samples.size()), samples.data()};
+    for (const char* extension : {".wav", ".flac", ".ogg"}) {
+        SCOPED_TRACE(extension);
+        std::string path = make_named("s", extension, 2);
+        std::vector<unsigned char> before = read_bytes(path);
+        EXPECT_EQ(audio_wave_load(signed_16, slice_of(with_nul(path, "-missing") + extension)).data, nullptr);
+        EXPECT_EQ(audio_wave_load(float_32, slice_of(with_nul(path, ""))).data, nullptr);
+        EXPECT_FALSE(audio_wave_save(wave, slice_of(with_nul(path, ".d/x.wav"))));
+        EXPECT_EQ(read_bytes(path), before);
+        EXPECT_NE(audio_wave_load(signed_16, slice_of(path)).data, nullptr);
+    }
+    std::string saved = temp_path("saved.wav");
+    EXPECT_FALSE(audio_wave_save(wave, slice_of(with_nul(saved, ".d/x.wav"))));
+    EXPECT_FALSE(file_exists(saved));
+    EXPECT_TRUE(audio_wave_save(wave, slice_of(saved)));
+}
+
+// The byte E9 is Latin-1 for e-acute, and not UTF-8; U+FFFD is what a converter makes of
+// it. Side by side, each name loads its own file in every container, and a save makes
+// the name it was given.
+TEST(AudioWavePaths, BytesThatAreNotUtf8NameTheirOwnFile) {
+    PoolScope pool(pool_bytes);
+    for (const char* extension : {".wav", ".flac", ".ogg"}) {
+        SCOPED_TRACE(extension);
+        std::string raw = make_named("caf\xE9", extension, 2);
+        AudioWave got = audio_wave_load(signed_16, slice_of(raw));
+        ASSERT_NE(got.data, nullptr) << "the Latin-1 name alone";
+        EXPECT_EQ(got.channels, 2);
+        std::string lookalike = make_named("caf\xEF\xBF\xBD", extension, 1);
+        got = audio_wave_load(signed_16, slice_of(raw));
+        EXPECT_EQ(got.channels, 2) << "the look-alike was loaded instead";
+        got = audio_wave_load(signed_16, slice_of(lookalike));
+        EXPECT_EQ(got.channels, 1);
+    }
+    std::vector<unsigned char> samples = bytes_of<int16_t>({5, 6});
+    AudioWave wave = {signed_16, 1, 8000, static_cast<int64_t>(samples.size()), samples.data()};
+    std::string saved = temp_path("saved\xFF.wav");
+    EXPECT_TRUE(audio_wave_save(wave, slice_of(saved)));
+    EXPECT_EQ(parse_wav(saved).samples, samples);
+    EXPECT_FALSE(file_exists(temp_path("saved\xEF\xBF\xBD.wav")));
+}
+
 TEST(AudioWaveSave, WritesIntegerPcmAndLeavesTheSamplesAlone) {
     struct Case {
         const char* name;

@@ -1102,6 +1102,26 @@ TEST_F(ImageTest, PathsHoldingNulAreRefused) {
     expect_empty(load(fixture_with_nul, 4));
 }
 
+// E9 is Latin-1 for e-acute and not UTF-8; U+FFFD is its look-alike. Side by side, each
+// name saves and loads its own picture.
+TEST_F(ImageTest, BytesThatAreNotUtf8NameTheirOwnFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows names are UTF-16: bytes that are not UTF-8 become U+FFFD";
+#endif
+    std::vector<uint8_t> colour = pattern_pixels(3, trip_width, trip_height);
+    std::vector<uint8_t> grey = pattern_pixels(1, trip_width, trip_height);
+    const std::string raw = temp("caf\xE9.png"), lookalike = temp("caf\xEF\xBF\xBD.png");
+    ASSERT_TRUE(save(Image{colour.data(), trip_width, trip_height}, raw, 3));
+    EXPECT_FALSE(fs::exists(lookalike));
+    ASSERT_TRUE(save(Image{grey.data(), trip_width, trip_height}, lookalike, 1));
+    Image loaded = load(raw, 0);
+    ASSERT_NE(loaded.data, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(loaded.data, loaded.data + colour.size()), colour);
+    loaded = load(lookalike, 0);
+    ASSERT_NE(loaded.data, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(loaded.data, loaded.data + grey.size()), grey);
+}
+
 TEST_F(ImageTest, PathsTooLongForTheRingAreRefused) {
     std::vector<uint8_t> pixels = pattern_pixels(3, trip_width, trip_height);
     std::string long_path = temp(std::string(20000, 'a') + ".png");

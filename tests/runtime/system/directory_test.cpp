@@ -8,12 +8,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "runtime/system/file.h"
 #include "runtime/system/temporary.h"
 
 #include "test_support.h"
@@ -242,6 +244,87 @@ TEST_F(DirectoryTest, EmptyPathListsTheRoot) {
             EXPECT_EQ(directories.count(name), 1u) << name;
         }
     }
+}
+
+// --- paths holding a NUL, names that are not UTF-8 --------------------------------
+
+// Every entry under `folder` by its bytes, folders marked: what a refused call leaves.
+std::set<std::string> tree(const fs::path& folder) {
+    std::set<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        entries.insert(entry.path().lexically_relative(folder).string() + (entry.is_directory() ? "/" : ""));
+    }
+    return entries;
+}
+
+std::string with_nul(const std::string& path, const std::string& tail) { return path + std::string(1, '\0') + tail; }
+
+// Cut at the NUL, each path names a folder that exists or could be made.
+TEST_F(DirectoryTest, APathHoldingANulIsRefusedBeforeAnythingIsTouched) {
+    fs::create_directory(root / "keepdir");
+    fs::create_directory(root / "full");
+    touch(root / "full" / "inside");
+    struct Case {
+        const char* name;
+        std::function<int32_t()> call;
+    } cases[] = {
+        {"directory_delete", [&] { return directory_delete(slice_of(with_nul(at("keepdir"), "-old"))); }},
+        {"directory_create", [&] { return directory_create(slice_of(with_nul(at("newdir"), "x"))); }},
+        {"directory_rename from",
+         [&] { return directory_rename(slice_of(with_nul(at("keepdir"), "x")), slice_of(at("moved"))); }},
+        {"directory_rename to",
+         [&] { return directory_rename(slice_of(at("keepdir")), slice_of(with_nul(at("moved"), "x"))); }},
+        {"directory_exists", [&] { return directory_exists(slice_of(with_nul(at("keepdir"), "x"))); }},
+        {"directory_get_content", [&] {
+             DirectoryContent content;
+             directory_get_content(&content, slice_of(with_nul(at("full"), "x")));
+             return static_cast<int32_t>(content.directories.count + content.files.count);
+         }},
+    };
+    const auto before = tree(root);
+    for (const Case& c : cases) {
+        for (int32_t position : {0, 16383}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", ring at " << position);
+            temporary_pos = position;
+            EXPECT_EQ(c.call(), 0);
+            ASSERT_EQ(tree(root), before);
+        }
+    }
+    EXPECT_EQ(directory_exists(slice_of(at("keepdir"))), 1);
+}
+
+// FF is not UTF-8 and U+FFFD is its look-alike: a listing gives each name's own bytes,
+// and each listed name handed back reaches its own entry, and only that one.
+TEST_F(DirectoryTest, ListedNamesAreTheEntriesBytesAndReachThoseEntries) {
+    const std::string files[] = {"\xFF", "\xEF\xBF\xBD", "caf\xE9", "caf\xC3\xA9", "a\xC3"};
+    for (const std::string& name : files) std::ofstream(root / name, std::ios::binary) << name;
+    fs::create_directory(root / "d\xFE");
+    fs::create_directory(root / "d\xEF\xBF\xBD");
+    DirectoryContent content = list("");
+    EXPECT_EQ(names(content.files), std::multiset<std::string>(std::begin(files), std::end(files)));
+    EXPECT_EQ(names(content.directories),
+              (std::multiset<std::string>{".", "..", "d\xFE", "d\xEF\xBF\xBD"}));
+    // Copied out first: the services below take from the rings the names live in.
+    std::vector<std::string> listed_files, listed_directories;
+    for (int64_t i = 0; i < content.files.count; ++i) listed_files.push_back(str(content.files.items[i]));
+    for (int64_t i = 0; i < content.directories.count; ++i)
+        listed_directories.push_back(str(content.directories.items[i]));
+    for (const std::string& name : listed_files) {
+        SCOPED_TRACE(name);
+        std::set<std::string> left = tree(root);
+        ASSERT_NE(file_delete(slice_of(at(name))), 0);
+        left.erase(name);
+        EXPECT_EQ(tree(root), left);
+    }
+    for (const std::string& name : listed_directories) {
+        if (name == "." || name == "..") continue;
+        SCOPED_TRACE(name);
+        EXPECT_EQ(directory_exists(slice_of(at(name))), 1);
+        ASSERT_NE(directory_rename(slice_of(at(name)), slice_of(at(name + "\x80"))), 0);
+        EXPECT_TRUE(fs::is_directory(root / (name + "\x80")));
+        ASSERT_NE(directory_delete(slice_of(at(name + "\x80"))), 0);
+    }
+    EXPECT_EQ(tree(root), std::set<std::string>{});
 }
 
 // --- the dynamic ring through add_string ------------------------------------------

@@ -7,6 +7,7 @@
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 
@@ -15,11 +16,35 @@
 #include "runtime/system/temporary.h"
 #include "test_support.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+// A seam in the C library for the one failure no real file gives on demand: a close that
+// reports an error after the copy itself went well (as a disk that defers its last
+// write does). The stream on the armed file closes as usual, then says it failed; every
+// other stream closes untouched.
+namespace close_seam {
+bool armed = false;
+dev_t device;
+ino_t inode;
+int closes_failed = 0;
+}  // namespace close_seam
+
+extern "C" int fclose(FILE* stream) {
+    using Close = int (*)(FILE*);
+    static const Close real = reinterpret_cast<Close>(dlsym(RTLD_NEXT, "fclose"));
+    struct stat status;
+    bool fail = close_seam::armed && stream && fstat(fileno(stream), &status) == 0 &&
+                status.st_dev == close_seam::device && status.st_ino == close_seam::inode;
+    int result = real(stream);
+    if (!fail) return result;
+    ++close_seam::closes_failed;
+    return EOF;
+}
 
 namespace {
 
@@ -330,6 +355,135 @@ TEST_F(FileTest, ServicesRefusePathsTooLongForTheRing) {
     EXPECT_FALSE(fs::exists(root / "copy"));
 }
 
+TEST_F(FileTest, CopyGivesZeroWhenClosingTheDestinationFails) {
+    write_all(root / "source", awkward_bytes(70000));
+    write_all(root / "copy", "old");
+    struct stat status;
+    ASSERT_EQ(stat(at("copy").c_str(), &status), 0);
+    close_seam::device = status.st_dev;
+    close_seam::inode = status.st_ino;
+    close_seam::closes_failed = 0;
+    close_seam::armed = true;
+    int32_t copied = file_copy(slice_of(at("source")), slice_of(at("copy")));
+    close_seam::armed = false;
+    ASSERT_EQ(close_seam::closes_failed, 1) << "the seam never met the destination's close";
+    EXPECT_EQ(copied, 0);
+    // The next copy, with nothing failing, reports its success again.
+    EXPECT_EQ(file_copy(slice_of(at("source")), slice_of(at("copy"))), 1);
+    EXPECT_TRUE(same_contents(root / "copy", awkward_bytes(70000)));
+}
+
+// --- paths holding a NUL, paths that are not UTF-8 --------------------------------
+
+// Every entry under `folder`, by its bytes, with each file's contents: what a call that
+// touched nothing leaves exactly as it was.
+std::map<std::string, std::string> snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        std::string name = entry.path().lexically_relative(folder).string();
+        entries[name] = entry.is_directory() ? "<folder>" : read_all(entry.path());
+    }
+    return entries;
+}
+
+std::string with_nul(const std::string& path, const std::string& tail) { return path + std::string(1, '\0') + tail; }
+
+// Cut at its NUL, each path names a file that exists; a service that passed it on would
+// act on that file (empty it, replace it, delete it) and report success.
+TEST_F(FileTest, APathHoldingANulIsRefusedBeforeAnythingIsTouched) {
+    write_all(root / "data", "data");
+    write_all(root / "other", "other");
+    fs::create_directory(root / "keepdir");
+    const std::string data_tmp = with_nul(at("data"), ".tmp");
+    const std::string other_bak = with_nul(at("other"), ".bak");
+    const std::string fresh = with_nul(at("fresh"), "x");
+    auto opened = [](const std::string& path, int64_t mode) {
+        File* file = file_open(slice_of(path), mode);
+        if (file) file_close(file);
+        return file ? 1 : 0;
+    };
+    struct Case {
+        const char* name;
+        std::function<int32_t()> call;
+    } cases[] = {
+        {"file_open write", [&] { return opened(data_tmp, file_mode_write); }},
+        {"file_open read", [&] { return opened(data_tmp, file_mode_read); }},
+        {"file_open read-write", [&] { return opened(data_tmp, file_mode_read_write); }},
+        {"file_open append", [&] { return opened(data_tmp, file_mode_append); }},
+        {"file_open read-append", [&] { return opened(data_tmp, file_mode_read_append); }},
+        {"file_open of a new name", [&] { return opened(fresh, file_mode_write); }},
+        {"file_create", [&] { return file_create(slice_of(data_tmp)); }},
+        {"file_copy to", [&] { return file_copy(slice_of(at("data")), slice_of(other_bak)); }},
+        {"file_copy from", [&] { return file_copy(slice_of(data_tmp), slice_of(at("copy"))); }},
+        {"file_delete", [&] { return file_delete(slice_of(data_tmp)); }},
+        {"file_rename to", [&] { return file_rename(slice_of(at("other")), slice_of(with_nul(at("data"), "x"))); }},
+        {"file_rename from", [&] { return file_rename(slice_of(other_bak), slice_of(at("moved"))); }},
+        {"file_exists", [&] { return file_exists(slice_of(data_tmp)); }},
+        {"a NUL alone", [&] { return file_delete(slice_of(std::string(1, '\0'))); }},
+        {"a NUL at the end", [&] { return file_delete(slice_of(at("data") + std::string(1, '\0'))); }},
+    };
+    const auto before = snapshot(root);
+    const int32_t positions[] = {0, 16383};  // the ring's start, and a restart on the way
+    for (const Case& c : cases) {
+        for (int32_t position : positions) {
+            SCOPED_TRACE(testing::Message() << c.name << ", ring at " << position);
+            temporary_pos = position;
+            EXPECT_EQ(c.call(), 0);
+            ASSERT_EQ(snapshot(root), before);
+        }
+    }
+    // The same services still act on the names they are given whole.
+    EXPECT_EQ(file_exists(slice_of(at("data"))), 1);
+    EXPECT_NE(file_delete(slice_of(at("data"))), 0);
+}
+
+// The byte FF is not UTF-8; U+FFFD (EF BF BD) is what a converter would make of it. On
+// this system they are two names, and every service keeps to the one it is given.
+TEST_F(FileTest, BytesThatAreNotUtf8NameTheirOwnFile) {
+    const std::string raw = at("\xFF"), lookalike = at("\xEF\xBF\xBD");
+    write_all(raw, "raw");
+    write_all(lookalike, "look-alike");
+
+    EXPECT_EQ(file_exists(slice_of(raw)), 1);
+    File* file = file_open(slice_of(raw), file_mode_read);
+    ASSERT_NE(file, nullptr);
+    char got[16] = {};
+    EXPECT_EQ(file_read(file, sizeof got, got), 3u);
+    file_close(file);
+    EXPECT_EQ(std::string(got), "raw");
+
+    EXPECT_EQ(file_copy(slice_of(raw), slice_of(at("copy\xFE"))), 1);
+    EXPECT_EQ(read_all(at("copy\xFE")), "raw");
+    EXPECT_NE(file_rename(slice_of(at("copy\xFE")), slice_of(at("moved\xC3"))), 0);
+    EXPECT_EQ(read_all(at("moved\xC3")), "raw");
+    EXPECT_FALSE(fs::exists(at("moved\xEF\xBF\xBD")));
+
+    EXPECT_NE(file_delete(slice_of(raw)), 0);
+    EXPECT_FALSE(fs::exists(raw));
+    EXPECT_EQ(read_all(lookalike), "look-alike");
+    EXPECT_EQ(file_exists(slice_of(raw)), 0);
+
+    // Latin-1 bytes as an older program would write them: created under those bytes.
+    EXPECT_EQ(file_create(slice_of(at("caf\xE9"))), 1);
+    EXPECT_TRUE(fs::exists(at("caf\xE9")));
+    EXPECT_FALSE(fs::exists(at("caf\xEF\xBF\xBD")));
+}
+
+// The path's last byte starts a two-byte letter whose second byte lies right after the
+// Slice in memory: the path ends there, and names no file with that letter.
+TEST_F(FileTest, ALetterCutByThePathsEndIsNotFinishedFromTheBytesAfterIt) {
+    const std::string whole = at("a\xC3\xA9");
+    write_all(whole, "accented");
+    const Slice cut{whole.data(), static_cast<int64_t>(whole.size()) - 1};
+    EXPECT_EQ(file_exists(cut), 0);
+    EXPECT_EQ(file_open(cut, file_mode_read), nullptr);
+    EXPECT_EQ(file_delete(cut), 0);
+    EXPECT_EQ(read_all(whole), "accented");
+    EXPECT_EQ(file_create(cut), 1);
+    EXPECT_EQ(read_all(whole), "accented");
+    EXPECT_TRUE(fs::exists(at("a\xC3")));
+}
+
 }  // namespace
 
 // ---- Streams: modes, bytes, blocks, seeking and sizes ------------------------------
@@ -458,12 +612,13 @@ TEST_F(FileStreamTest, PathsInUtf8AndBadPaths) {
     file_close(file);
     EXPECT_EQ(read_file(name), "");
 
-    // Invalid UTF-8 reaches the platform with U+FFFD in its place.
+    // Invalid UTF-8 reaches the system as it is, not as its U+FFFD look-alike.
     std::string bad = folder.file("bad\xFFname");
     file = file_open(slice_of(bad), file_mode_write);
     ASSERT_NE(file, nullptr);
     file_close(file);
-    EXPECT_EQ(read_file(folder.file("bad\xEF\xBF\xBDname")), "");
+    EXPECT_EQ(read_file(bad), "");
+    EXPECT_EQ(read_file(folder.file("bad\xEF\xBF\xBDname")), "<missing>");
 
     EXPECT_EQ(file_open(Slice{nullptr, 0}, file_mode_write), nullptr);
     EXPECT_EQ(file_open(slice_of(folder.path), file_mode_read), nullptr);  // a directory

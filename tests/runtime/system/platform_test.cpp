@@ -43,6 +43,45 @@ TEST(PlatformTest, Utf8CountsBeforeConverting) {
     EXPECT_EQ(platform_utf8_to_utf16("a\0b", 3, nullptr), 3);
 }
 
+// The count bounds the input even inside a letter: bytes that would finish it, present
+// in memory right after, are not read.
+TEST(PlatformTest, Utf8StopsAtItsLengthInsideALetter) {
+    const char text[] = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    struct Case {
+        int32_t length;
+        std::u16string expected;
+    } cases[] = {
+        {2, u"a\uFFFD"},
+        {3, u"a\u00E9"},
+        {4, u"a\u00E9\uFFFD"},
+        {5, u"a\u00E9\uFFFD"},
+        {6, u"a\u00E9\u20AC"},
+        {8, u"a\u00E9\u20AC\uFFFD"},
+        {9, u"a\u00E9\u20AC\uFFFD"},
+        {10, u"a\u00E9\u20AC\U0001F600"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        int32_t units = platform_utf8_to_utf16(text, c.length, nullptr);
+        ASSERT_EQ(units, static_cast<int32_t>(c.expected.size()));
+        std::u16string out(static_cast<size_t>(units), u'?');
+        EXPECT_EQ(platform_utf8_to_utf16(text, c.length, out.data()), units);
+        EXPECT_EQ(out, c.expected);
+    }
+}
+
+// A path form here is the bytes and a NUL, whatever they are.
+TEST(PlatformTest, PathFormsAreTheBytesAndANul) {
+    const char text[] = "\xFF\xC3/x";
+    EXPECT_EQ(platform_path_size(text, 4), 5);
+    EXPECT_EQ(platform_path_size(text, 0), 1);
+    EXPECT_EQ(platform_path_size(text, -1), -1);
+    char out[5] = {'?', '?', '?', '?', '?'};
+    const PlatformPath* path = platform_path_form(text, 4, out);
+    EXPECT_EQ(reinterpret_cast<const char*>(path), out);
+    EXPECT_EQ(std::string(out, 5), std::string(text, 4) + '\0');
+}
+
 TEST(PlatformTest, TheClockCountsSecondsSinceTheEpoch) {
     int64_t now = platform_time();
     EXPECT_GT(now, 1700000000);  // after November 2023

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "runtime/system/file.h"
+#include "runtime/system/temporary.h"
 
 #include "test_support.h"
 
@@ -65,6 +66,26 @@ TEST_F(SystemTest, CommandsLongerThanTheRingAreRefused) {
     too_long.resize(16384, ' ');
     EXPECT_EQ(system_execute(slice_of(too_long)), -1);
     EXPECT_FALSE(fs::exists(root / "refused"));
+}
+
+// Cut at its NUL, the command would run and report the shorter command's success.
+TEST_F(SystemTest, ACommandHoldingANulIsRefusedUnrun) {
+    const std::string cut_short = "touch '" + at("made") + "'";
+    const std::string commands[] = {
+        cut_short + std::string(1, '\0') + "-not-this",
+        cut_short + std::string(1, '\0'),
+        std::string(1, '\0') + cut_short,
+    };
+    for (const std::string& command : commands) {
+        for (int32_t position : {0, 16383}) {
+            SCOPED_TRACE(position);
+            temporary_pos = position;
+            EXPECT_EQ(system_execute(slice_of(command)), -1);
+            EXPECT_FALSE(fs::exists(root / "made"));
+        }
+    }
+    EXPECT_EQ(system_execute(slice_of(cut_short)), 0);
+    EXPECT_TRUE(fs::exists(root / "made"));
 }
 
 // What the program wrote before, still in its stream buffers, goes out before the

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/system/platform.h"
+
 #include "test_support.h"
 
 namespace {
@@ -119,6 +121,112 @@ TEST(TemporaryTest, WideFormsConvertUtf8) {
         const char16_t* converted = to_wide_cstr(slice_from_cstr(c.utf8));
         ASSERT_NE(converted, nullptr);
         EXPECT_EQ(wide(converted), c.expected) << c.utf8;
+    }
+}
+
+// A letter whose first bytes end the Slice while the rest follow in memory: the Slice's
+// end cuts it, and it becomes U+FFFD, never the whole letter.
+TEST(TemporaryTest, WideFormsStopAtTheSlicesEndInsideALetter) {
+    struct Case {
+        const char* memory;
+        int64_t length;
+        std::u16string expected;
+    } cases[] = {
+        {"a\xC3\xA9", 2, u"a\uFFFD"},
+        {"a\xE2\x82\xAC", 2, u"a\uFFFD"},
+        {"a\xE2\x82\xAC", 3, u"a\uFFFD"},
+        {"\xF0\x9F\x98\x80", 1, u"\uFFFD"},
+        {"\xF0\x9F\x98\x80", 3, u"\uFFFD"},
+        {"a\xC3\xA9", 3, u"a\u00E9"},  // and whole, it is the letter
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.length << " bytes of " << c.memory);
+        const char16_t* converted = to_wide_cstr(Slice{c.memory, c.length});
+        ASSERT_NE(converted, nullptr);
+        EXPECT_EQ(wide(converted), c.expected);
+    }
+}
+
+TEST(TemporaryTest, TextHoldingANulHasNoTerminatedCopy) {
+    const std::string texts[] = {std::string("data\0.tmp", 9), std::string(1, '\0'), std::string("end\0", 4),
+                                 std::string("\0start", 6), std::string(16383, '\0')};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.size());
+        temporary_pos = 77;
+        Slice copy = slice_of(text);
+        EXPECT_FALSE(append_character(copy));
+        EXPECT_EQ(copy.data, text.data());
+        EXPECT_EQ(copy.length, static_cast<int64_t>(text.size()));
+        EXPECT_EQ(to_platform_path(slice_of(text)), nullptr);
+        EXPECT_EQ(temporary_pos, 77);
+        const PlatformPath* first = nullptr;
+        const PlatformPath* second = nullptr;
+        EXPECT_FALSE(to_platform_path_pair(slice_of(text), slice_literal("b"), &first, &second));
+        EXPECT_FALSE(to_platform_path_pair(slice_literal("b"), slice_of(text), &first, &second));
+        EXPECT_EQ(first, nullptr);
+        EXPECT_EQ(second, nullptr);
+    }
+}
+
+std::string bytes_of(const PlatformPath* path) { return reinterpret_cast<const char*>(path); }
+
+// On this system a path form is the path's bytes and a NUL, taken by the terminated
+// copy's rule; its bytes are never decoded.
+TEST(TemporaryTest, PathFormsKeepTheBytes) {
+    const std::string raw = "\xFF/\xC3/\xEF\xBF\xBD/\x01\x7F\x80";
+    temporary_pos = 5;
+    const PlatformPath* path = to_platform_path(slice_of(raw));
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(reinterpret_cast<const char*>(path), temporary_buffer + 5);
+    EXPECT_EQ(bytes_of(path), raw);
+    EXPECT_EQ(temporary_pos, 5 + static_cast<int32_t>(raw.size()) + 1);
+
+    const std::string fits(16383, 'p');
+    temporary_pos = 1;
+    path = to_platform_path(slice_of(fits));
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(reinterpret_cast<const char*>(path), temporary_buffer);
+    EXPECT_EQ(bytes_of(path), fits);
+    EXPECT_EQ(temporary_pos, 16384);
+    temporary_pos = 3;
+    EXPECT_EQ(to_platform_path(slice_of(fits + "p")), nullptr);
+    EXPECT_EQ(to_platform_path(Slice{"abc", -1}), nullptr);
+    EXPECT_EQ(to_platform_path(Slice{nullptr, 4}), nullptr);
+    EXPECT_EQ(temporary_pos, 3);
+
+    // A path that already lies in the ring, where its own form lands.
+    std::memcpy(temporary_buffer + 2, "in ring", 7);
+    temporary_pos = 0;
+    path = to_platform_path(Slice{temporary_buffer + 2, 7});
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(bytes_of(path), "in ring");
+}
+
+// Two paths of one call, around the ring's size together and wherever it stands: both
+// read back whole and apart, or the pair is refused.
+TEST(TemporaryTest, PathPairsFitTogetherOrAreRefused) {
+    const int64_t sizes[] = {0, 1, 100, 8000, 8190, 8191, 8192, 8193, 16382, 16383};
+    const int32_t positions[] = {0, 1, 5000, 16000, 16383, 16384};
+    for (int64_t first_size : sizes) {
+        for (int64_t second_size : sizes) {
+            const std::string first(static_cast<size_t>(first_size), '1');
+            const std::string second(static_cast<size_t>(second_size), '2');
+            bool fits = first_size + 1 + second_size + 1 <= temporary_ring_size;
+            for (int32_t position : positions) {
+                SCOPED_TRACE(testing::Message() << first_size << " and " << second_size << ", ring at " << position);
+                temporary_pos = position;
+                const PlatformPath* path_first = nullptr;
+                const PlatformPath* path_second = nullptr;
+                ASSERT_EQ(to_platform_path_pair(slice_of(first), slice_of(second), &path_first, &path_second), fits);
+                if (!fits) {
+                    EXPECT_EQ(path_first, nullptr);
+                    EXPECT_EQ(path_second, nullptr);
+                    continue;
+                }
+                EXPECT_EQ(bytes_of(path_first), first);
+                EXPECT_EQ(bytes_of(path_second), second);
+            }
+        }
     }
 }
 
