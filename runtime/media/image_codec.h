@@ -12,12 +12,14 @@ enum class ImageEncoding : uint8_t { bmp, png, tga, jpg };
 void image_codec_set_flip(bool flip);
 
 // Decodes the file at the NUL-terminated `path` into 8-bit pixels with `channels` (0..4)
-// channels (0 keeps the file's own count) in the image pool; 16-bit samples keep their
-// most significant byte, in PNM files too. Blocks of up to 64 KiB that the decoder takes
-// start zeroed, so its state never begins from an earlier load's bytes. Null when the file
-// cannot be opened or decoded, when the image guard refuses it (a JPEG Huffman table
-// segment the decoder would overrun on, a PNM header number it would overflow), or when
-// the pool runs short; `width` and `height` are written only on success.
+// channels (0 keeps the file's own count) in the image pool; 16-bit PNG samples keep their
+// most significant byte, PNM samples are scaled from the file's largest value to 255
+// (rounding down), and paletted PNGs are looked up here rather than by the decoder. Every
+// block the decoder takes starts zeroed and 8-byte aligned (whatever the pool's base), so
+// neither its state nor any pixel comes from an earlier load's bytes. Null when the file
+// cannot be opened or decoded, when the image guard refuses it (see image_guard.h), when a
+// PNG pixel names no palette entry, or when the pool runs short; `width` and `height` are
+// written only on success.
 [[nodiscard]] uint8_t* image_codec_load(const char* path, int32_t channels, int32_t* width,
                                         int32_t* height);
 
