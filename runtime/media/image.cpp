@@ -11,10 +11,6 @@ namespace {
 constexpr int8_t max_channels = 4;
 // The decoder counts encoded bytes in a signed 32-bit int.
 constexpr int64_t max_encoded_size = INT32_MAX;
-// The encoders index a whole image, PNG's filter byte per row included, in signed 32-bit
-// ints; larger images would overflow them.
-constexpr int64_t max_encoder_bytes = INT32_MAX;
-constexpr int64_t png_filter_bytes_per_row = 1;
 
 constexpr Image empty_image = {nullptr, 0, 0};
 
@@ -51,12 +47,9 @@ const char* terminated_path(Slice path) {
 
 bool valid_load_channels(int8_t channels) { return channels >= 0 && channels <= max_channels; }
 
-bool encoders_can_take(Image image, int8_t channels) {
-    if (!image.data || image.width <= 0 || image.height <= 0) return false;
-    if (channels < 1 || channels > max_channels) return false;
-    int64_t row = int64_t{image.width} * channels + png_filter_bytes_per_row;
-    // Checked before multiplying so the product cannot overflow either.
-    return row <= max_encoder_bytes && row * image.height <= max_encoder_bytes;
+bool is_picture(Image image, int8_t channels) {
+    return image.data && image.width > 0 && image.height > 0 && channels >= 1 &&
+           channels <= max_channels;
 }
 
 // A picture without pixels is no picture, whatever the decoder made of its header.
@@ -88,9 +81,11 @@ Image image_load_from_memory(int64_t size, const void* data, int8_t channels) {
 }
 
 bool image_save(Image image, Slice path, int8_t channels) {
-    if (!encoders_can_take(image, channels)) return false;
+    if (!is_picture(image, channels)) return false;
     ImageEncoding encoding;
     if (!find_encoding(path, &encoding)) return false;
+    // Decided before the file is created, so nothing is written.
+    if (!image_codec_can_encode(encoding, image.width, image.height, channels)) return false;
     const char* terminated = terminated_path(path);
     if (!terminated) return false;
     return image_codec_save(encoding, terminated, image.width, image.height, channels,

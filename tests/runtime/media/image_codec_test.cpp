@@ -95,4 +95,70 @@ TEST_F(ImageCodecTest, FailedLoadsLeaveTheSizesAlone) {
     EXPECT_EQ(height, untouched);
 }
 
+// --- what each encoder can write: one row per format and field, at the limit and one past ---
+
+struct EncoderLimit {
+    const char* what;
+    ImageEncoding encoding;
+    int32_t width, height, channels;  // the largest picture that passes in this direction
+    int32_t past_width, past_height;  // and one step past it
+};
+
+// Each limit worked out by hand from the encoder's counters (see image_codec.h).
+const EncoderLimit encoder_limits[] = {
+    // BMP: 54 + rows of 3 bytes a pixel padded to 4, or 122 + 4 bytes a pixel, within 2^31 - 1.
+    {"BMP width, grey", ImageEncoding::bmp, 715827864, 1, 1, 715827865, 1},
+    {"BMP width, colour", ImageEncoding::bmp, 715827864, 1, 3, 715827865, 1},
+    {"BMP height, colour", ImageEncoding::bmp, 1, 536870898, 3, 1, 536870899},
+    {"BMP width, colour and alpha", ImageEncoding::bmp, 536870881, 1, 4, 536870882, 1},
+    {"BMP height, colour and alpha", ImageEncoding::bmp, 1, 536870881, 4, 1, 536870882},
+    // PNG: a row within 2^24 - 1 bytes; rows and filter bytes within 1,431,655,757 bytes.
+    {"PNG row, grey", ImageEncoding::png, 16777215, 1, 1, 16777216, 1},
+    {"PNG row, colour", ImageEncoding::png, 5592405, 1, 3, 5592406, 1},
+    {"PNG row, colour and alpha", ImageEncoding::png, 4194303, 1, 4, 4194304, 1},
+    {"PNG compressed size, tall", ImageEncoding::png, 1, 286331151, 4, 1, 286331152},
+    {"PNG compressed size, grey", ImageEncoding::png, 1, 715827878, 1, 1, 715827879},
+    {"PNG compressed size, 20000 wide", ImageEncoding::png, 20000, 17895, 4, 20000, 17896},
+    // TGA and JPEG: 16-bit sizes; width x height x channels within 2^31 - 1.
+    {"TGA width", ImageEncoding::tga, 65535, 2, 4, 65536, 2},
+    {"TGA height", ImageEncoding::tga, 2, 65535, 4, 2, 65536},
+    {"TGA pixels", ImageEncoding::tga, 65535, 8192, 4, 65535, 8193},
+    {"TGA pixels, grey", ImageEncoding::tga, 65535, 32768, 1, 65535, 32769},
+    {"JPEG width", ImageEncoding::jpg, 65535, 2, 3, 65536, 2},
+    {"JPEG height", ImageEncoding::jpg, 2, 65535, 3, 2, 65536},
+    {"JPEG pixels", ImageEncoding::jpg, 65535, 10922, 3, 65535, 10923},
+};
+
+TEST(ImageCodecLimits, EachEncoderTakesItsLimitAndRefusesOnePast) {
+    for (const EncoderLimit& limit : encoder_limits) {
+        SCOPED_TRACE(limit.what);
+        EXPECT_TRUE(image_codec_can_encode(limit.encoding, limit.width, limit.height, limit.channels));
+        EXPECT_FALSE(image_codec_can_encode(limit.encoding, limit.past_width, limit.past_height,
+                                            limit.channels));
+    }
+}
+
+// The reported crash: 20000 x 20000 of noise, which compresses to nothing smaller.
+TEST(ImageCodecLimits, RefusesTheReportedPng) {
+    EXPECT_FALSE(image_codec_can_encode(ImageEncoding::png, 20000, 20000, 4));
+    // Three channels stay within the compressor's count, as do 18000 x 18000 x 4.
+    EXPECT_TRUE(image_codec_can_encode(ImageEncoding::png, 20000, 20000, 3));
+    EXPECT_TRUE(image_codec_can_encode(ImageEncoding::png, 18000, 18000, 4));
+}
+
+TEST(ImageCodecLimits, NoEncoderTakesAnEmptyPictureOrTheLargestSizes) {
+    for (ImageEncoding encoding : {ImageEncoding::bmp, ImageEncoding::png, ImageEncoding::tga,
+                                   ImageEncoding::jpg}) {
+        SCOPED_TRACE(static_cast<int>(encoding));
+        EXPECT_FALSE(image_codec_can_encode(encoding, 0, 1, 1));
+        EXPECT_FALSE(image_codec_can_encode(encoding, 1, 0, 1));
+        EXPECT_FALSE(image_codec_can_encode(encoding, -1, 1, 1));
+        EXPECT_FALSE(image_codec_can_encode(encoding, 1, 1, 0));
+        EXPECT_FALSE(image_codec_can_encode(encoding, INT32_MAX, INT32_MAX, 4));
+        EXPECT_FALSE(image_codec_can_encode(encoding, INT32_MAX, 1, 1));
+        EXPECT_FALSE(image_codec_can_encode(encoding, 1, INT32_MAX, 1));
+        EXPECT_TRUE(image_codec_can_encode(encoding, 1, 1, 4));
+    }
+}
+
 }  // namespace
