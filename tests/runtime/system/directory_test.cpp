@@ -240,6 +240,9 @@ TEST_F(DirectoryTest, UnlistablePathsGiveTwoEmptyLists) {
 
 // Each listing opens a directory stream; none may stay open afterwards.
 TEST_F(DirectoryTest, ListingReleasesItsSearch) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no /proc/self/fd to count open handles in (wine shows its own)";
+#else
     if (!fs::is_directory("/proc/self/fd")) GTEST_SKIP() << "no /proc/self/fd";
     auto open_descriptors = [] {
         return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
@@ -248,6 +251,7 @@ TEST_F(DirectoryTest, ListingReleasesItsSearch) {
     auto before = open_descriptors();
     for (int i = 0; i < 300; ++i) list("");
     EXPECT_EQ(open_descriptors(), before);
+#endif
 }
 
 TEST_F(DirectoryTest, EmptyPathListsTheRoot) {
