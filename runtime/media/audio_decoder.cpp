@@ -64,6 +64,6 @@ bool audio_decoder_seek(AudioDecoder& decoder, int64_t frame) {
 
 void audio_decoder_close(AudioDecoder& decoder) {
     vorbis_file_close(decoder.vorbis);
-    sound_file_close(decoder.sound);
+    (void)sound_file_close(decoder.sound);
     decoder = {};
 }

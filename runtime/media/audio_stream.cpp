@@ -156,6 +156,8 @@ void audio_stream_close(int32_t handle) {
     AudioStreamSlot* slot = open_slot(handle);
     if (!slot) return;
     audio_decoder_close(slot->reader);
-    sound_file_close(slot->writer);
+    // A stream's close gives its caller no result, so a writer that could not complete its
+    // file has no one to tell here.
+    (void)sound_file_close(slot->writer);
     slot->in_use = false;
 }

@@ -122,6 +122,8 @@ bool audio_wave_save(AudioWave wave, Slice path) {
     if (!sound_file_create(file, path.data, written, wave.channels, wave.sample_rate, wave64))
         return false;
     int64_t done = sound_file_write(file, wave.format, frames, wave.data);
-    sound_file_close(file);
-    return done >= 1;
+    // A short write (a full disk) or a failed close leaves a file that does not hold the
+    // wave, so it is no save, though some frames went out.
+    bool closed = sound_file_close(file);
+    return done >= 1 && done == frames && closed;
 }

@@ -35,7 +35,9 @@ void audio_wave_convert(AudioWave& wave, SampleFormat target);
 // unsigned 8-bit, 16-bit formats as 16-bit, 32-bit and float formats as 32-bit; a code
 // above 6 is written as its raw bytes with 16 bits. Samples of more bytes than a RIFF
 // file can state (sound_file_max_riff_data, 4294967258) are written as Wave64.
-// The wave's samples are left untouched. True when at least one frame was written.
+// The wave's samples are left untouched. True when every frame was written and the file
+// closed complete; false after a short write (a full disk) or a failed close, the partial
+// file left in place.
 // False, writing nothing (an existing file stays as it was), for `channels` of 0 or less
 // or more than 1024, a sample rate of 0 or less or one whose bytes per second pass
 // 4294967295, null `data` or a negative size; false

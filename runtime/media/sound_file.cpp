@@ -254,6 +254,10 @@ bool sound_file_create(SoundFile& file, const char* path, SampleFormat written, 
     // A WAV file may have to become Wave64 at close, which reads its samples back; a
     // FIFO is never opened that way, and stays write-only.
     file.handle = wave64 ? nullptr : open_path(file, path, "w+b", SFM_WRITE, info);
+    if (!file.handle && file.stream) {  // opened, but the library refused it: not kept
+        std::fclose(file.stream);
+        file.stream = nullptr;
+    }
     if (!file.handle) file.handle = open_path(file, path, "wb", SFM_WRITE, info);
     if (!file.handle) return refuse(file);
     file.channels = channels;
@@ -318,18 +322,19 @@ bool sound_file_seek(SoundFile& file, int64_t frame) {
     // starts over at the start rather than not at all.
     int64_t before = file.position;
     if (restart_at(file, frame)) return true;
-    if (!restart_at(file, before) && !restart_at(file, 0)) sound_file_close(file);
+    if (!restart_at(file, before) && !restart_at(file, 0)) (void)sound_file_close(file);
     return false;
 }
 
-void sound_file_close(SoundFile& file) {
+bool sound_file_close(SoundFile& file) {
     // Whether the file must become Wave64 is known only now: a stream's size is known
     // when it ends. The library has then written RIFF sizes that wrapped.
     bool grows = sound_file_becomes_wave64(file);
-    if (file.handle) sf_close(file.handle);
-    if (grows && file.stream) (void)sound_file_riff_to_wave64(file.stream, file.data_bytes);
-    if (file.stream) std::fclose(file.stream);
+    bool closed = !file.handle || sf_close(file.handle) == 0;
+    if (grows) closed = file.stream && sound_file_riff_to_wave64(file.stream, file.data_bytes) && closed;
+    if (file.stream && std::fclose(file.stream) != 0) closed = false;
     file = {};
+    return closed;
 }
 
 bool sound_file_becomes_wave64(const SoundFile& file) {

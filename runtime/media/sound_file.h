@@ -81,8 +81,10 @@ int64_t sound_file_write(SoundFile& file, SampleFormat format, int64_t frames, c
 
 // Closes the file (completing a written file's header) and releases the library's
 // state. A WAV file given more samples than its RIFF sizes can state is rewritten as
-// Wave64 first. Does nothing to a closed record.
-void sound_file_close(SoundFile& file);
+// Wave64 first. Does nothing to a closed record. False when a written file may not hold
+// what it was given: the library or the stream failed to close, or the file could not
+// become Wave64 (it then states wrapped sizes); the record is closed either way.
+bool sound_file_close(SoundFile& file);
 
 // True when closing `file` rewrites it as Wave64: it is being written as WAV and has been
 // given more bytes of samples than RIFF sizes can state.

@@ -9,6 +9,8 @@
 #include "audio_test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace audio_test;
@@ -722,6 +724,30 @@ TEST(AudioWaveSave, RefusesWavesItCannotWrite) {
     AudioWave loaded = audio_wave_load(unsigned_8, slice_of(fastest));
     EXPECT_EQ(loaded.sample_rate, 1431655765);
     EXPECT_EQ(loaded.size, 6);
+}
+
+// A disk that fills part way leaves a file without the whole wave: that is no save, though
+// some frames went out. The child's file size limit stands in for the full disk.
+TEST(AudioWaveSave, AShortWriteIsNoSave) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no file size limit to stand in for a full disk";
+#else
+    constexpr int saved = 1, refused = 2;
+    constexpr rlim_t room = 4096;  // the header and a few hundred frames
+    std::vector<unsigned char> samples(1 << 16, 0x55);
+    AudioWave wave = {signed_16, 2, 8000, static_cast<int64_t>(samples.size()), samples.data()};
+    std::string path = temp_path("short.wav");
+    int outcome = within_seconds(10, [&] {
+        signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of ending us
+        rlimit limit = {room, room};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 0;
+        return audio_wave_save(wave, slice_of(path)) ? saved : refused;
+    });
+    EXPECT_EQ(outcome, refused);
+    // The limit was the child's: here the same save goes through whole.
+    EXPECT_TRUE(audio_wave_save(wave, slice_of(path)));
+    EXPECT_EQ(parse_wav(path).samples, samples);
+#endif
 }
 
 // Nothing reads a FIFO without a reader: the save is refused at once instead of waiting
