@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine, builds, and runs wordgen, its tests or its packages.
-# Each command installs the Debian packages it needs and nothing more. Every build is a
-# preset of CMakePresets.json (release, program, sanitize, clang, fuzz, package, arm64),
-# which a developer can also run alone: cmake --workflow --preset sanitize.
+# Each command installs the Debian packages it needs and nothing more. Every build but the
+# Windows one is a preset of CMakePresets.json (release, program, sanitize, clang, fuzz,
+# package, arm64), which a developer can also run alone: cmake --workflow --preset sanitize.
 #   ./build.sh run [wordgen options...]   build wordgen alone (Release) and run it
 #   ./build.sh test                       build and run every test: plain, under ASan+UBSan and
 #                                         built with clang; install into a scratch prefix and
 #                                         build on it; each installed header alone; the manual
 #                                         page, the README's examples; a plain configure, and
 #                                         this tree as a subproject and through FetchContent;
-#                                         the Debian packages; the arm64 build as below; every
-#                                         fuzz target briefly
+#                                         the Debian packages; the words library compiled for
+#                                         wasm32; the arm64, Windows and npm builds as below;
+#                                         every fuzz target briefly
 #   ./build.sh fuzz [seconds]             run every fuzz target for this long each (default 600)
 #   ./build.sh package                    build the Debian packages into build-package/
 #   ./build.sh clang                      build with clang and run the tests

@@ -9,7 +9,7 @@
 namespace {
 
 // Lines per call are bounded by the buffer: 64 KiB hold some 9,000 default words, enough
-// for the cost of a call to vanish, and stay in the first-level cache's reach.
+// for the cost of a call to vanish, and small enough to stay in the second-level cache.
 constexpr int64_t initial_buffer_size = 64 * 1024;
 
 WordGenerator slot;
