@@ -164,9 +164,14 @@ void run_and_check(std::vector<std::string> texts, const RunOptions& scanned, De
         std::abort();
     }
     int status = run(arguments.array());
-    bool fails = destination == to_missing_folder || (destination == to_full_device && options.word_count > 0);
+    // An exact --help or --version anywhere answers alone: no word, no file.
+    bool answers = std::any_of(texts.begin(), texts.end(),
+                               [](const std::string& t) { return t == "--help" || t == "--version"; });
+    if (answers != (find_info_request(arguments.array()) != InfoRequest::none)) std::abort();
+    bool fails = !answers && (destination == to_missing_folder ||
+                              (destination == to_full_device && options.word_count > 0));
     if (status != (fails ? exit_failure : exit_success)) std::abort();
-    if (destination == to_scratch_file) check_words_file(path, options);
+    if (destination == to_scratch_file && !answers) check_words_file(path, options);
     // The file goes, and the folder must then be empty: a run writes nowhere else.
     unlink(destination_path(to_scratch_file).c_str());
     if (!std::filesystem::is_empty(scratch_folder)) std::abort();
