@@ -85,12 +85,88 @@ bool adopt(SoundFile& file, SNDFILE* handle, const SF_INFO& info, AudioContainer
     return true;
 }
 
+// libsndfile 1.2.0 takes the size of a LIST chunk's unknown sub-chunk as a signed skip:
+// a size past 2^31 - 1 moves its parser back over bytes it has read, and some such files
+// send it round the same bytes for ever. A size that large cannot fit in a RIFF file's
+// LIST chunk, so such files are refused before the library sees them.
+constexpr int64_t riff_chunks_start = 12;   // after "RIFF", its size and "WAVE"
+constexpr int64_t chunk_header = 8;         // a chunk's name and 32-bit size
+constexpr int64_t chunk_name = 4;
+constexpr uint32_t signed_skip_limit = 0x7FFFFFFF;
+// Chunks looked at before the walk gives up and leaves the rest to the library: well past
+// what any file's header holds, and few enough that a load never waits on the walk.
+constexpr int chunks_walked_most = 4096;
+
+uint32_t little_endian_32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Whether the sub-chunks of the LIST chunk whose body spans [from, end) are all skips the
+// library takes forward. Its "INFO" and "adtl" names stand alone, without a size.
+template <typename ReadAt>
+bool list_is_walkable(ReadAt read_at, int64_t from, int64_t end) {
+    unsigned char header[chunk_header];
+    for (int n = 0; n < chunks_walked_most && from <= end - chunk_header; ++n) {
+        if (!read_at(from, chunk_header, header)) return true;
+        if (std::memcmp(header, "INFO", chunk_name) == 0 || std::memcmp(header, "adtl", chunk_name) == 0) {
+            from += chunk_name;
+            continue;
+        }
+        uint32_t size = little_endian_32(header + chunk_name);
+        if (size > signed_skip_limit) return false;
+        from += chunk_header + size + (size & 1);
+    }
+    return true;
+}
+
+// Whether a RIFF file of `length` bytes, read through `read_at(offset, count, out)`, has
+// no LIST chunk the library would parse for ever. Anything not RIFF passes unread.
+template <typename ReadAt>
+bool riff_is_walkable(ReadAt read_at, int64_t length) {
+    unsigned char header[chunk_header];
+    if (!read_at(0, chunk_name, header) || std::memcmp(header, "RIFF", chunk_name) != 0) return true;
+    int64_t at = riff_chunks_start;
+    for (int n = 0; n < chunks_walked_most && at <= length - chunk_header; ++n) {
+        if (!read_at(at, chunk_header, header)) return true;
+        uint32_t size = little_endian_32(header + chunk_name);
+        int64_t body = at + chunk_header;
+        if (std::memcmp(header, "LIST", chunk_name) == 0 &&
+            !list_is_walkable(read_at, body, std::min<int64_t>(body + size, length)))
+            return false;
+        at = body + size + (size & 1);
+    }
+    return true;
+}
+
+bool memory_is_walkable(int64_t size, const unsigned char* data) {
+    return riff_is_walkable([&](int64_t at, int64_t count, unsigned char* out) {
+        if (at < 0 || count > size - at) return false;
+        std::memcpy(out, data + at, static_cast<size_t>(count));
+        return true;
+    }, size);
+}
+
+// The library reads the file through the stream's descriptor from where it stands, so the
+// stream reads unbuffered here and is put back at its start; a stream that cannot seek
+// (a FIFO) is left unread, for the library to refuse.
+bool stream_is_walkable(std::FILE* stream) {
+    if (std::setvbuf(stream, nullptr, _IONBF, 0) != 0 || !platform_seek(stream, 0, SEEK_END)) return true;
+    int64_t length = platform_tell(stream);
+    bool walkable = riff_is_walkable([&](int64_t at, int64_t count, unsigned char* out) {
+        auto n = static_cast<size_t>(count);
+        return platform_seek(stream, at, SEEK_SET) && std::fread(out, 1, n, stream) == n;
+    }, length);
+    return platform_seek(stream, 0, SEEK_SET) && walkable;
+}
+
 // The library's own open of a path waits for ever on a FIFO with no other end, so the
 // path is opened here without waiting and the library only gets its descriptor; the
 // stream stays in the record, to be closed after the library lets go of it.
 SNDFILE* open_path(SoundFile& file, const char* path, const char* mode, int library_mode, SF_INFO& info) {
     file.stream = platform_open_narrow(path, mode);
     if (!file.stream) return nullptr;
+    if (library_mode == SFM_READ && !stream_is_walkable(file.stream)) return nullptr;
     return sf_open_fd(platform_descriptor(file.stream), library_mode, &info, SF_FALSE);
 }
 
@@ -223,7 +299,9 @@ bool sound_file_open_memory(SoundFile& file, int64_t size, const void* data,
     file = {};
     // Bytes that do not start as the container does never reach the library, which would
     // otherwise try every parser it has on them.
-    if (!data || size < 0 || !audio_container_has_magic(container, size, data)) return false;
+    if (!data || size < 0 || !audio_container_has_magic(container, size, data) ||
+        !memory_is_walkable(size, static_cast<const unsigned char*>(data)))
+        return false;
     file.memory = {static_cast<const unsigned char*>(data), size, 0};
     SF_INFO info = {};
     SNDFILE* handle = sf_open_virtual(&memory_io, SFM_READ, &info, &file.memory);

@@ -316,4 +316,72 @@ TEST(SoundFileLimits, RewritingRiffAsWave64GivesTheLibrarysOwnWave64) {
     EXPECT_FALSE(sound_file_riff_to_wave64(nullptr, 10));
 }
 
+// A LIST chunk whose sub-chunk size passes 2^31 - 1 once sent the library round the same
+// bytes for ever (found by the wave fuzz target): such a file is refused at once, from
+// memory and from a file, while LIST chunks as encoders write them still load.
+std::vector<unsigned char> wav_with_list(const std::vector<unsigned char>& list_body) {
+    auto le32 = [](std::vector<unsigned char>& out, uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    };
+    auto add = [](std::vector<unsigned char>& out, const char* text) { out.insert(out.end(), text, text + 4); };
+    std::vector<unsigned char> body;
+    add(body, "WAVE");
+    add(body, "fmt ");
+    le32(body, 16);
+    for (unsigned char b : {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0}) body.push_back(b);
+    add(body, "LIST");
+    le32(body, static_cast<uint32_t>(list_body.size()));
+    body.insert(body.end(), list_body.begin(), list_body.end());
+    add(body, "data");
+    le32(body, 4);
+    for (unsigned char b : {1, 0, 2, 0}) body.push_back(b);
+    std::vector<unsigned char> file;
+    add(file, "RIFF");
+    le32(file, static_cast<uint32_t>(body.size()));
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+TEST(SoundFile, AListThatWouldLoopForEverIsRefused) {
+    // The fuzz target's input: float stereo, then a LIST whose unknown sub-chunks state
+    // sizes of 2^32 - 1 and 2^32 - 9.
+    const std::vector<unsigned char> looping = {
+        0x52, 0x49, 0x46, 0x46, 0x40, 0x01, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6d, 0x74,
+        0x20, 0x10, 0x00, 0x00, 0x00, 0x03, 0x00, 0x02, 0x00, 0x40, 0x1f, 0x00, 0x00, 0x00, 0xfa,
+        0x00, 0x00, 0x08, 0x00, 0x20, 0x00, 0x4c, 0x49, 0x53, 0x54, 0xf0, 0x00, 0x00, 0xee, 0xbd,
+        0xfd, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xf7, 0xff, 0xff, 0xff};
+    std::string path = temp_path("looping.wav");
+    write_file(path, std::string(looping.begin(), looping.end()));
+    constexpr int refused = 1, opened = 2;
+    auto open_both = [&] {
+        SoundFile file = {};
+        bool from_memory = sound_file_open_memory(file, static_cast<int64_t>(looping.size()), looping.data(),
+                                                  audio_container_wav);
+        (void)sound_file_close(file);
+        bool from_path = sound_file_open(file, path.c_str(), audio_container_wav);
+        (void)sound_file_close(file);
+        return from_memory || from_path ? opened : refused;
+    };
+    EXPECT_EQ(within_seconds(fifo_guard_seconds, open_both), refused);
+
+    // An INFO list with an odd-sized entry and its pad byte, and an unknown list type.
+    std::vector<unsigned char> info = {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 5, 0, 0, 0, 'w', 'o', 'r', 'd', 's', 0};
+    std::vector<unsigned char> other = {'w', 'x', 'y', 'z', 'a', 'b', 'c', 'd', 2, 0, 0, 0, 7, 7};
+    for (const auto& list : {info, other}) {
+        std::vector<unsigned char> wav = wav_with_list(list);
+        write_file(path, std::string(wav.begin(), wav.end()));
+        SoundFile file = {};
+        EXPECT_TRUE(sound_file_open_memory(file, static_cast<int64_t>(wav.size()), wav.data(), audio_container_wav));
+        EXPECT_EQ(file.frames, 2);
+        (void)sound_file_close(file);
+        ASSERT_TRUE(sound_file_open(file, path.c_str(), audio_container_wav));
+        EXPECT_EQ(file.frames, 2);
+        int16_t samples[2] = {};
+        EXPECT_EQ(sound_file_read(file, signed_16, 2, samples), 2);
+        EXPECT_EQ(samples[0], 1);
+        EXPECT_EQ(samples[1], 2);
+        (void)sound_file_close(file);
+    }
+}
+
 }  // namespace
