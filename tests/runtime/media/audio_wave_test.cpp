@@ -10,8 +10,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 using namespace audio_test;
 
